@@ -1,0 +1,73 @@
+// Random access to the bytes of an input: an archive or a model, held in memory (tests, fuzzing)
+// or read from an open file. Parsers take a ByteSource so that the same code reads both, and
+// never hold more of a file than they need.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "status.h"
+
+namespace pelt {
+
+class ByteSource {
+ public:
+  virtual ~ByteSource() = default;
+  virtual std::uint64_t size() const = 0;
+  // Fills `out` with the bytes at `offset`. Fails, and says why, unless all of them are there.
+  virtual Status ReadAt(std::uint64_t offset, std::span<std::uint8_t> out) const = 0;
+};
+
+class SpanSource final : public ByteSource {
+ public:
+  explicit SpanSource(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
+  std::uint64_t size() const override { return bytes_.size(); }
+  Status ReadAt(std::uint64_t offset, std::span<std::uint8_t> out) const override;
+
+ private:
+  std::span<const std::uint8_t> bytes_;
+};
+
+// An input file opened read-only. Only regular files are accepted: pelt seeks in both inputs.
+class InputFile final : public ByteSource {
+ public:
+  static Result<InputFile> Open(const std::string& path);
+  InputFile(InputFile&& other) noexcept;
+  InputFile& operator=(InputFile&& other) noexcept;
+  InputFile(const InputFile&) = delete;
+  InputFile& operator=(const InputFile&) = delete;
+  ~InputFile() override;
+
+  int fd() const { return fd_; }
+  std::uint64_t size() const override { return size_; }
+  Status ReadAt(std::uint64_t offset, std::span<std::uint8_t> out) const override;
+
+ private:
+  InputFile(int fd, std::uint64_t size) : fd_(fd), size_(size) {}
+  int fd_ = -1;
+  std::uint64_t size_ = 0;
+};
+
+// Sequential reads over a ByteSource through a window, so that walking many small records
+// (chunk headers, names) costs few system calls. Reads never reach past the source's end.
+class SourceCursor {
+ public:
+  explicit SourceCursor(const ByteSource& src, std::uint64_t pos = 0) : src_(src), pos_(pos) {}
+
+  std::uint64_t pos() const { return pos_; }
+  std::uint64_t remaining() const { return pos_ < src_.size() ? src_.size() - pos_ : 0; }
+  // Reads exactly out.size() bytes; on a short source or an I/O error consumes nothing.
+  Status Read(std::span<std::uint8_t> out);
+  // Moves forward by `n` bytes without reading them; false (and no move) past the end.
+  bool Skip(std::uint64_t n);
+
+ private:
+  const ByteSource& src_;
+  std::uint64_t pos_;
+  std::vector<std::uint8_t> window_;
+  std::uint64_t window_pos_ = 0;
+};
+
+}  // namespace pelt

@@ -1,0 +1,28 @@
+// The extraction run: the only code that prints. It loads the archive's directory, collects the
+// model's texture names, and walks the archive entries in index order, writing every referenced
+// texture as a TGA file: TGA entries byte for byte, DXT1/DXT3/DXT5 DDS entries decoded.
+//
+// Exit status: 0 when the run completed and nothing was reported, 1 after the usage text (or a
+// bad option), 2 when anything was reported on stderr. Every problem is one line on stderr,
+// "pelt: SUBJECT: reason", SUBJECT being the input file or the output file name.
+#pragma once
+
+#include <cstdio>
+#include <span>
+#include <string_view>
+
+#include "args.h"
+
+namespace pelt {
+
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitUsage = 1;
+inline constexpr int kExitReported = 2;
+
+// Runs the whole command line (the arguments after the program name).
+int Main(std::span<const std::string_view> args, std::FILE* out, std::FILE* err);
+
+// Extracts (or, with options.list, lists) the textures `options.model` refers to.
+int Run(const Options& options, std::FILE* out, std::FILE* err);
+
+}  // namespace pelt
