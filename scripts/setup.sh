@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Installs what building, testing, benchmarking and fuzzing pelt needs, from Debian's packages,
+# when it is missing. Safe to run again: it installs nothing that is already there.
+set -euo pipefail
+
+packages=(
+  cmake ninja-build g++            # the build
+  libgtest-dev libgmock-dev        # tests
+  libstb-dev                       # an independent image reader the tests check output with
+  mandoc                           # manual page lint
+  libbenchmark-dev time            # benchmarks and their peak-memory figures
+  clang libclang-rt-14-dev         # libFuzzer and the sanitizers' runtime for the fuzz build
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+
+if ((${#missing[@]} > 0)); then
+  echo "setup: installing ${missing[*]}"
+  sudo=""
+  if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
