@@ -1,0 +1,236 @@
+#!/usr/bin/env bash
+# The whole-run benchmark: times pelt on generated archives against floors measured in the same
+# run, and prints medians, ratios and pelt's peak resident memory.
+#
+#   bench/run_extract.sh [--quick] [--runs N] [--scale F] [--bin BUILD_DIR]
+#
+# Cases (make_bench_archive writes their inputs):
+#   whole   ~1 GiB archive, a few thousand DXT1/3/5 and TGA entries, the model naming about half;
+#           floor: cp of one file as large as all the converted images, plus copy_file_range of
+#           the TGA entries pelt copies (copy_floor)
+#   single  one 4096 x 4096 DXT5 entry; floor: cp of a file of 64 MiB + 18 bytes
+#   bigtga  one 256 MiB TGA entry; floor: copy_file_range of its bytes
+#   many    100,000 tiny TGA entries, a model of 10,000 names; pelt against copy_floor writing the
+#           same 10,000 files, and pelt --list (matching, no output)
+#
+# --quick (or PELT_BENCH_SCALE=0.05) shrinks the whole and bigtga cases and runs 3 times: a check
+# that everything works, in well under a minute. Environment:
+#   PELT_BUILD_DIR          where pelt, make_bench_archive and copy_floor are (build/release)
+#   PELT_BENCH_DIR          keep the generated data here and reuse it (default: a temporary
+#                           directory under /tmp, removed at the end); outputs go there too, so
+#                           that pelt and the floors write to the filesystem they read from
+#   PELT_BENCH_SCALE        size of the whole case in GiB (1)
+#   PELT_BENCH_RUNS         timed runs per command (5); the median is printed
+#   PELT_BENCH_DROP_CACHES  1: drop the page cache before every timed command (needs root)
+set -euo pipefail
+export LC_ALL=C
+
+repo=$(cd "$(dirname "$0")/.." && pwd)
+bin=${PELT_BUILD_DIR:-$repo/build/release}
+scale=${PELT_BENCH_SCALE:-1}
+runs=${PELT_BENCH_RUNS:-5}
+drop_caches=${PELT_BENCH_DROP_CACHES:-0}
+
+while (($# > 0)); do
+  case $1 in
+    --quick) scale=0.05 runs=3 ;;
+    --runs) runs=$2; shift ;;
+    --scale) scale=$2; shift ;;
+    --bin) bin=$2; shift ;;
+    -h|--help) sed -n '2,/^set -euo/p' "$0" | sed '$d; s/^# \{0,1\}//'; exit 0 ;;
+    *) echo "run_extract: unknown argument $1 (see --help)" >&2; exit 2 ;;
+  esac
+  shift
+done
+
+pelt=$bin/pelt
+for tool in "$pelt" "$bin/make_bench_archive" "$bin/copy_floor"; do
+  [ -x "$tool" ] || { echo "run_extract: $tool is not built (see --bin)" >&2; exit 2; }
+done
+timev=/usr/bin/time
+[ -x "$timev" ] || timev=""
+
+if [ -n "${PELT_BENCH_DIR:-}" ]; then
+  data=$PELT_BENCH_DIR
+  mkdir -p "$data"
+else
+  data=$(mktemp -d /tmp/pelt-bench-XXXXXX)
+  trap 'rm -rf "$data"' EXIT
+fi
+out=$data/out
+rm -rf "$out"
+
+# ---- data -------------------------------------------------------------------------------------
+env_file=$data/bench.env
+if ! { [ -f "$env_file" ] && grep -qx 'generator=1' "$env_file" &&
+       grep -qx "scale=$(awk -v s="$scale" 'BEGIN { printf "%g", s }')" "$env_file"; }; then
+  # Archive, floor files and at most one run's output at a time: about 5 GiB per unit of scale.
+  need_kib=$(awk -v s="$scale" 'BEGIN { printf "%d", (s * 5 + 0.5) * 1048576 }')
+  have_kib=$(df -Pk "$data" | awk 'NR == 2 { print $4 }')
+  if ((have_kib < need_kib)); then
+    echo "run_extract: $data has $((have_kib / 1024)) MiB free, needs about $((need_kib / 1024))" >&2
+    exit 1
+  fi
+  echo "generating data in $data (scale $scale)"
+  rm -f "$env_file"
+  "$bin/make_bench_archive" "$data" --scale "$scale"
+fi
+# shellcheck disable=SC1090
+. "$env_file"
+
+# ---- measuring --------------------------------------------------------------------------------
+now_us() { local t=$EPOCHREALTIME; echo "${t/./}"; }
+
+quiesce() {
+  sync
+  if [ "$drop_caches" = 1 ]; then
+    echo 3 2>/dev/null >/proc/sys/vm/drop_caches ||
+      { echo "run_extract: cannot drop the page cache; going on without" >&2; drop_caches=0; }
+  fi
+}
+
+# time_into VAR CMD...: runs CMD into a fresh, empty $out and appends its wall time in
+# microseconds to the array VAR; the output is removed afterwards, outside the timing.
+time_into() {
+  local -n times=$1
+  shift
+  rm -rf "$out"
+  mkdir -p "$out"
+  quiesce
+  local t0 t1
+  t0=$(now_us)
+  "$@" >/dev/null
+  t1=$(now_us)
+  times+=($((t1 - t0)))
+  rm -rf "$out"
+}
+
+median_s() {  # median of microsecond figures, in seconds
+  printf '%s\n' "$@" | sort -n |
+    awk '{ v[NR] = $1 } END { m = NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2;
+                              printf "%.4f", m / 1e6 }'
+}
+calc() { awk "BEGIN { printf \"%.2f\", $1 }"; }
+mib() { awk -v b="$1" 'BEGIN { printf "%.1f MiB", b / 1048576 }'; }
+
+# peak_rss_kib CMD...: the peak resident set of CMD in KiB (n/a without /usr/bin/time).
+peak_rss_kib() {
+  if [ -z "$timev" ]; then echo "n/a"; return; fi
+  rm -rf "$out"
+  mkdir -p "$out"
+  "$timev" -v "$@" 2>"$data/time.log" >/dev/null
+  awk -F': ' '/Maximum resident set size/ { print $2 }' "$data/time.log"
+  rm -rf "$out"
+}
+
+failed=0
+# check_run CASE EXPECTED_FILES EXPECTED_BYTES ARGS...: one untimed run of pelt (it also warms the
+# page cache) whose output must be complete; a case that fails it is not timed.
+check_run() {
+  local case=$1 files=$2 bytes=$3
+  shift 3
+  rm -rf "$out"
+  mkdir -p "$out"
+  local status=0
+  "$pelt" -o "$out" "$@" >/dev/null 2>"$data/pelt.err" || status=$?
+  local got_files got_bytes
+  got_files=$(find "$out" -type f | wc -l)
+  got_bytes=$(find "$out" -type f -printf '%s\n' | awk '{ s += $1 } END { print s + 0 }')
+  rm -rf "$out"
+  if ((status != 0 || got_files != files || got_bytes != bytes)); then
+    echo "$case: pelt exited with $status, wrote $got_files files of $got_bytes bytes" \
+         "(expected $files of $bytes): $(head -n 3 "$data/pelt.err" | tr '\n' ' ')"
+    echo "$case: not timed"
+    failed=1
+    return 1
+  fi
+}
+
+echo "pelt benchmark: $(date -u '+%Y-%m-%d %H:%M UTC'), $(nproc) cores," \
+     "$(awk -F': ' '/model name/ { print $2; exit }' /proc/cpuinfo)"
+echo "kernel $(uname -r), $(df -PT "$data" | awk 'NR == 2 { print $2 }') at $data," \
+     "$("$pelt" --version), $runs timed runs per command, medians;" \
+     "load $(cut -d' ' -f1-3 /proc/loadavg)"
+echo
+
+# ---- whole run --------------------------------------------------------------------------------
+whole_files=$(($(cut -d' ' -f3 "$data/whole.ranges" | sort -u | wc -l) + whole_conversions))
+if check_run whole "$whole_files" $((whole_convert_bytes + whole_copy_bytes)) \
+     "$data/whole.mix" "$data/whole.kzm"; then
+  t_pelt=() t_cp=() t_cfr=()
+  cp "$data/whole.floor" /dev/null  # bring the floor file into the page cache, as the archive is
+  for ((r = 0; r < runs; ++r)); do
+    time_into t_pelt "$pelt" -o "$out" "$data/whole.mix" "$data/whole.kzm"
+    time_into t_cp cp "$data/whole.floor" "$out/floor"
+    time_into t_cfr "$bin/copy_floor" "$data/whole.mix" "$data/whole.ranges" "$out"
+  done
+  p=$(median_s "${t_pelt[@]}") c=$(median_s "${t_cp[@]}") f=$(median_s "${t_cfr[@]}")
+  echo "whole run: $whole_entries entries, $(mib "$whole_archive_bytes"); model names" \
+       "$whole_model_names; $whole_conversions conversions writing $(mib "$whole_convert_bytes")," \
+       "$whole_copies TGA copies of $(mib "$whole_copy_bytes")"
+  echo "  pelt                          $p s"
+  echo "  cp of the converted bytes     $c s"
+  echo "  copy_file_range of TGA bytes  $f s"
+  echo "  ratio pelt / sum of floors    $(calc "$p / ($c + $f)")   (target <= 1.5)"
+  rss=$(peak_rss_kib "$pelt" -o "$out" "$data/whole.mix" "$data/whole.kzm")
+  echo "  peak resident memory          $rss KiB (directory $(mib "$whole_directory_bytes")," \
+       "largest entry read $(mib "$whole_largest_entry"))"
+fi
+echo
+
+# ---- one 4096 x 4096 DXT5 conversion ----------------------------------------------------------
+if check_run single 1 "$single_convert_bytes" "$data/single.mix" "$data/single.kzm"; then
+  t_pelt=() t_cp=()
+  cp "$data/single.floor" /dev/null
+  for ((r = 0; r < runs; ++r)); do
+    time_into t_pelt "$pelt" -o "$out" "$data/single.mix" "$data/single.kzm"
+    time_into t_cp cp "$data/single.floor" "$out/floor"
+  done
+  p=$(median_s "${t_pelt[@]}") c=$(median_s "${t_cp[@]}")
+  echo "one 4096 x 4096 DXT5 conversion: $(mib "$single_compressed_bytes") in," \
+       "$(mib "$single_convert_bytes") out"
+  echo "  pelt                          $p s"
+  echo "  cp of 64 MiB + 18 bytes       $c s"
+  echo "  ratio pelt / cp               $(calc "$p / $c")   (target <= 1.5, aim 1.2)"
+  rss=$(peak_rss_kib "$pelt" -o "$out" "$data/single.mix" "$data/single.kzm")
+  limit=$(((single_largest_entry >> 10) + 16384))
+  echo "  peak resident memory          $rss KiB (target <= entry + 16 MiB = $limit KiB)"
+fi
+echo
+
+# ---- one large TGA copy -----------------------------------------------------------------------
+if check_run bigtga 1 "$bigtga_copy_bytes" "$data/bigtga.mix" "$data/bigtga.kzm"; then
+  t_pelt=() t_cfr=()
+  for ((r = 0; r < runs; ++r)); do
+    time_into t_pelt "$pelt" -o "$out" "$data/bigtga.mix" "$data/bigtga.kzm"
+    time_into t_cfr "$bin/copy_floor" "$data/bigtga.mix" "$data/bigtga.ranges" "$out"
+  done
+  p=$(median_s "${t_pelt[@]}") f=$(median_s "${t_cfr[@]}")
+  echo "one TGA entry of $(mib "$bigtga_copy_bytes") copied"
+  echo "  pelt                          $p s"
+  echo "  copy_file_range               $f s"
+  echo "  ratio pelt / copy_file_range  $(calc "$p / $f")   (target <= 1.2)"
+  rss=$(peak_rss_kib "$pelt" -o "$out" "$data/bigtga.mix" "$data/bigtga.kzm")
+  echo "  peak resident memory          $rss KiB"
+fi
+echo
+
+# ---- matching: 100,000 entries, 10,000 names --------------------------------------------------
+if check_run many "$many_copies" "$many_copy_bytes" "$data/many.mix" "$data/many.kzm"; then
+  t_pelt=() t_list=() t_cfr=()
+  for ((r = 0; r < runs; ++r)); do
+    time_into t_pelt "$pelt" -o "$out" "$data/many.mix" "$data/many.kzm"
+    time_into t_list "$pelt" --list "$data/many.mix" "$data/many.kzm"
+    time_into t_cfr "$bin/copy_floor" "$data/many.mix" "$data/many.ranges" "$out"
+  done
+  p=$(median_s "${t_pelt[@]}") l=$(median_s "${t_list[@]}") f=$(median_s "${t_cfr[@]}")
+  echo "matching: $many_entries entries, $many_model_names model names, $many_copies files written"
+  echo "  pelt                          $p s"
+  echo "  pelt --list (writes nothing)  $l s"
+  echo "  copy_floor of the same files  $f s"
+  echo "  pelt beyond that I/O          $(calc "$p - $f") s   (target: well under 1 s)"
+  rss=$(peak_rss_kib "$pelt" -o "$out" "$data/many.mix" "$data/many.kzm")
+  echo "  peak resident memory          $rss KiB (directory $(mib "$many_directory_bytes"))"
+fi
+
+exit "$failed"
