@@ -35,22 +35,26 @@ Args ParseArgs(std::span<const std::string_view> args) {
     }
     if (a == "-l" || a == "--list") {
       out.options.list = true;
-    } else if (a == "--strict-tga") {
+      continue;
+    }
+    if (a == "--strict-tga") {
       out.options.strict_tga = true;
-    } else if (a == "-o" || a == "--output-dir") {
+      continue;
+    }
+    // The output directory: "-o DIR", "--output-dir DIR", "--output-dir=DIR" or "-oDIR".
+    std::string_view dir;
+    if (a == "-o" || a == "--output-dir") {
       if (i == args.size()) return BadOption(a, "option requires a directory");
-      out.options.output_dir = std::string(args[i++]);
+      dir = args[i++];
     } else if (a.starts_with("--output-dir=")) {
-      out.options.output_dir = std::string(a.substr(13));
-    } else if (a.starts_with("-o") && a[1] != '-') {
-      out.options.output_dir = std::string(a.substr(2));
+      dir = a.substr(13);
+    } else if (a.starts_with("-o")) {
+      dir = a.substr(2);
     } else {
       return BadOption(a, "unknown option");
     }
-    if ((a == "-o" || a == "--output-dir" || a.starts_with("--output-dir=") ||
-         a.starts_with("-o")) &&
-        out.options.output_dir.empty())
-      return BadOption(a, "option requires a directory");
+    if (dir.empty()) return BadOption(a, "option requires a directory");
+    out.options.output_dir = std::string(dir);
   }
   if (args.size() - i < 2) {
     out.command = Command::kUsage;
