@@ -45,9 +45,9 @@ Image Picture(std::uint32_t w, std::uint32_t h) {
   return img;
 }
 
-// A working directory holding a.mix and m.kzm: by default an archive with a TGA entry and a DDS
-// entry the model refers to and one entry it does not, which a run writes as disc.tga and
-// grass.tga.
+// A working directory holding a.mix and m.kzm: by default an archive with two TGA entries the
+// model refers to and one it does not, which a run writes as disc.tga and grass.tga. (DDS entries
+// appear only where a test is about them.)
 class Scene {
  public:
   Scene() : Scene(DefaultArchive(), ModelBuilder().Texture("disc.tga").Texture("grass.tga").Build()) {}
@@ -59,7 +59,7 @@ class Scene {
   static Bytes DefaultArchive() {
     return MixBuilder()
         .Add("disc.tga", Disc())
-        .Add("Grass.dds", EncodeDds(Fmt::kDxt1, Picture(6, 5)))
+        .Add("Grass.TGA", EncodeTga(Picture(6, 5)))
         .Add("other.tga", "not referred to")
         .Build();
   }
