@@ -2,6 +2,9 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/capability.h>
+#include <signal.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -309,6 +312,16 @@ RunResult RunPelt(const std::vector<std::string>& args, const std::string& cwd,
     if (limits.address_space_bytes) {
       rlimit r{*limits.address_space_bytes, *limits.address_space_bytes};
       ::setrlimit(RLIMIT_AS, &r);
+    }
+    if (limits.file_size_bytes) {
+      ::signal(SIGXFSZ, SIG_IGN);
+      rlimit r{*limits.file_size_bytes, *limits.file_size_bytes};
+      ::setrlimit(RLIMIT_FSIZE, &r);
+    }
+    if (limits.obey_permissions && ::geteuid() == 0) {
+      if (::prctl(PR_CAPBSET_DROP, CAP_DAC_OVERRIDE, 0, 0, 0) != 0 ||
+          ::prctl(PR_CAPBSET_DROP, CAP_DAC_READ_SEARCH, 0, 0, 0) != 0)
+        ::_exit(126);
     }
     std::vector<char*> argv;
     std::string bin = PeltBinary();

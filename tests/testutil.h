@@ -150,6 +150,12 @@ struct RunResult {
 };
 struct RunLimits {
   std::optional<std::uint64_t> address_space_bytes;  // setrlimit(RLIMIT_AS) in the child
+  // setrlimit(RLIMIT_FSIZE) in the child, with SIGXFSZ ignored: a write past the limit fails
+  // with EFBIG instead of killing the process.
+  std::optional<std::uint64_t> file_size_bytes;
+  // File permissions bind the child even when the tests run as root (CAP_DAC_OVERRIDE and
+  // CAP_DAC_READ_SEARCH are dropped from its bounding set before exec).
+  bool obey_permissions = false;
 };
 // Runs the built pelt binary with `args` in the working directory `cwd`.
 RunResult RunPelt(const std::vector<std::string>& args, const std::string& cwd,
