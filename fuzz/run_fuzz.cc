@@ -45,28 +45,33 @@ struct Scratch {
 };
 
 const Scratch& GetScratch() {
-  static const Scratch s = [] {
+  // Made once and never destroyed, so the exit handler that removes it can still read it.
+  static const Scratch* const s = [] {
     const char* tmp = std::getenv("TMPDIR");
     std::string tmpl = std::string(tmp && *tmp ? tmp : "/tmp") + "/pelt-fuzz-run-XXXXXX";
     PELT_FUZZ_CHECK(::mkdtemp(tmpl.data()) != nullptr);
-    Scratch r;
-    r.root = tmpl;
-    r.work = r.root + "/a/b/work";
-    fs::create_directories(r.work);
-    r.archive = r.work + "/archive.mix";
-    r.model = r.work + "/model.kzm";
-    r.out = r.work + "/out";
+    auto* r = new Scratch;
+    r->root = tmpl;
+    r->work = r->root + "/a/b/work";
+    fs::create_directories(r->work);
+    r->archive = r->work + "/archive.mix";
+    r->model = r->work + "/model.kzm";
+    r->out = r->work + "/out";
     std::atexit([] {
       std::error_code ec;
       fs::remove_all(GetScratch().root, ec);
     });
     return r;
   }();
-  return s;
+  return *s;
 }
 
+// Writes a fresh file. The old one is removed first rather than truncated: a file system may
+// flush a truncated file's data to disk on close, which would slow every run to a crawl.
 void WriteAll(const std::string& path, std::span<const std::uint8_t> bytes) {
-  std::ofstream f(path, std::ios::binary | std::ios::trunc);
+  std::error_code ec;
+  fs::remove(path, ec);
+  std::ofstream f(path, std::ios::binary);
   f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
   PELT_FUZZ_CHECK(f.good());
 }
