@@ -151,8 +151,9 @@ Result<DdsSurface> CheckDdsEntry(std::span<const std::uint8_t> head, std::uint64
 void DecodeBlockRowsPortable(DxtFormat format, const std::uint8_t* blocks, std::uint32_t xblocks,
                              std::uint32_t block_rows, BgraPixel* out, std::size_t stride);
 
-// Whole-surface decoders: width x height pixels, row-major, top row first, edge blocks clipped.
-// `s` must hold the surface's blocks (CheckSurface); they are not checked again here.
+// Whole-surface decoders: width x height pixels, row-major, top row first, edge blocks clipped,
+// every pixel written. `s` must hold the surface's blocks (CheckSurface); when the size or the
+// data fails those checks the result is empty, and nothing outside `s` is read.
 std::vector<BgraPixel> DecompressDXT1(const DDSURFACEDESC2& ddsd, std::span<const std::uint8_t> s);
 std::vector<BgraPixel> DecompressDXT3(const DDSURFACEDESC2& ddsd, std::span<const std::uint8_t> s);
 std::vector<BgraPixel> DecompressDXT5(const DDSURFACEDESC2& ddsd, std::span<const std::uint8_t> s);
