@@ -1,0 +1,184 @@
+// Decode throughput of DXT1, DXT3 and DXT5 surfaces through every path the processor supports,
+// against a floor measured in the same run: memset of the same output buffer.
+//
+//   pelt_bench_decode --benchmark_repetitions=5
+//
+// After Google Benchmark's own table it prints a summary: Mpixel/s of each format, size and path
+// and its ratio to the floor of the same size (medians when the benchmarks are repeated).
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+#include "dds.h"
+#include "dxt_paths.h"
+#include "testutil.h"
+
+namespace {
+
+using pelt::BgraPixel;
+using pelt::DecodePath;
+using pelt::DxtFormat;
+using pelt::testing::Fmt;
+
+constexpr std::uint32_t kSides[] = {256, 1024, 4096};
+constexpr Fmt kFormats[] = {Fmt::kDxt1, Fmt::kDxt3, Fmt::kDxt5};
+
+DxtFormat ToFormat(Fmt f) {
+  return f == Fmt::kDxt1 ? DxtFormat::kDxt1 : f == Fmt::kDxt3 ? DxtFormat::kDxt3 : DxtFormat::kDxt5;
+}
+
+// The output buffer of each size, shared by the floor and the decoders, and the random blocks
+// (both DXT1 palette modes, both DXT5 alpha modes) of each format and size, made on first use.
+std::vector<BgraPixel>& Output(std::uint32_t side) {
+  static std::map<std::uint32_t, std::vector<BgraPixel>> outputs;
+  auto& out = outputs[side];
+  if (out.empty()) out.assign(std::size_t{side} * side, 0);  // touches every page up front
+  return out;
+}
+const pelt::testing::Bytes& Blocks(Fmt f, std::uint32_t side) {
+  static std::map<std::pair<Fmt, std::uint32_t>, pelt::testing::Bytes> blocks;
+  auto& b = blocks[{f, side}];
+  if (b.empty()) {
+    std::mt19937 rng(side);
+    b = pelt::testing::RandomBlocks(f, pelt::testing::BlocksFor(side, side), &rng);
+  }
+  return b;
+}
+
+void SetPixelCounters(benchmark::State& state, std::uint32_t side) {
+  const double pixels = static_cast<double>(side) * side;
+  state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * pixels));
+  state.counters["Mpix/s"] =
+      benchmark::Counter(pixels / 1e6, benchmark::Counter::kIsIterationInvariantRate);
+}
+
+void Floor(benchmark::State& state, std::uint32_t side) {
+  auto& out = Output(side);
+  for (auto _ : state) {
+    std::memset(out.data(), 0x5A, out.size() * sizeof(BgraPixel));
+    benchmark::ClobberMemory();
+  }
+  SetPixelCounters(state, side);
+}
+
+void Decode(benchmark::State& state, Fmt f, std::uint32_t side, DecodePath path) {
+  auto& out = Output(side);
+  const auto& blocks = Blocks(f, side);
+  for (auto _ : state) {
+    pelt::DecodeBlockRowsWith(path, ToFormat(f), blocks.data(), side / 4, side / 4, out.data(),
+                              side);
+    benchmark::ClobberMemory();
+  }
+  SetPixelCounters(state, side);
+}
+
+std::string FloorName(std::uint32_t side) { return "memset/" + std::to_string(side); }
+std::string DecodeName(Fmt f, std::uint32_t side, DecodePath path) {
+  return std::string("decode/") + pelt::FormatName(ToFormat(f)) + "/" + std::to_string(side) +
+         "/" + pelt::PathName(path);
+}
+
+// Each benchmark's Mpix/s, kept for the summary: the median when there are repetitions,
+// otherwise the last run.
+class Figures {
+ public:
+  void Keep(const std::vector<benchmark::BenchmarkReporter::Run>& runs) {
+    using Run = benchmark::BenchmarkReporter::Run;
+    for (const Run& run : runs) {
+      if (run.error_occurred) continue;
+      const auto it = run.counters.find("Mpix/s");
+      if (it == run.counters.end()) continue;
+      const std::string& name = run.run_name.function_name;
+      if (run.run_type == Run::RT_Aggregate) {
+        if (run.aggregate_name == "median") median_[name] = it->second.value;
+      } else {
+        last_[name] = it->second.value;
+      }
+    }
+  }
+
+  // Mpix/s of `name`, or 0 when it did not run.
+  double Mpix(const std::string& name) const {
+    if (auto it = median_.find(name); it != median_.end()) return it->second;
+    if (auto it = last_.find(name); it != last_.end()) return it->second;
+    return 0;
+  }
+
+ private:
+  std::map<std::string, double> median_, last_;
+};
+
+// Google Benchmark's own output in the format asked for, keeping the figures on the way.
+template <class Base>
+class KeepingReporter : public Base {
+ public:
+  template <class... BaseArgs>
+  explicit KeepingReporter(Figures* figures, BaseArgs... args) : Base(args...), figures_(figures) {}
+  void ReportRuns(const std::vector<benchmark::BenchmarkReporter::Run>& runs) override {
+    Base::ReportRuns(runs);
+    figures_->Keep(runs);
+  }
+
+ private:
+  Figures* figures_;
+};
+
+void PrintSummary(const Figures& r, std::FILE* to) {
+  std::fprintf(to, "\n%-7s %6s %-9s %11s %9s\n", "format", "side", "path", "Mpixel/s", "/ memset");
+  for (std::uint32_t side : kSides) {
+    const double floor = r.Mpix(FloorName(side));
+    if (floor > 0) std::fprintf(to, "%-7s %6u %-9s %11.0f %9s\n", "memset", side, "", floor, "1.00");
+    for (Fmt f : kFormats) {
+      for (DecodePath path : pelt::SupportedPaths()) {
+        const double mpix = r.Mpix(DecodeName(f, side, path));
+        if (mpix <= 0) continue;
+        std::fprintf(to, "%-7s %6u %-9s %11.0f", pelt::FormatName(ToFormat(f)), side,
+                    pelt::PathName(path), mpix);
+        if (floor > 0) std::fprintf(to, " %9.2f", mpix / floor);
+        std::fprintf(to, "%s\n", path == pelt::BestPath() ? "  (best path)" : "");
+      }
+    }
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  for (std::uint32_t side : kSides) {
+    benchmark::RegisterBenchmark(FloorName(side).c_str(), Floor, side)->UseRealTime();
+    for (Fmt f : kFormats) {
+      for (DecodePath path : pelt::SupportedPaths()) {
+        benchmark::RegisterBenchmark(DecodeName(f, side, path).c_str(), Decode, f, side, path)
+            ->UseRealTime();
+      }
+    }
+  }
+  std::string format = "console";
+  for (int i = 1; i < argc; ++i) {
+    if (std::strncmp(argv[i], "--benchmark_format=", 19) == 0) format = argv[i] + 19;
+  }
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  Figures figures;
+  std::unique_ptr<benchmark::BenchmarkReporter> reporter;
+  if (format == "json") {
+    reporter = std::make_unique<KeepingReporter<benchmark::JSONReporter>>(&figures);
+  } else {
+    const auto options = isatty(STDOUT_FILENO) ? benchmark::ConsoleReporter::OO_Defaults
+                                               : benchmark::ConsoleReporter::OO_Tabular;
+    reporter = std::make_unique<KeepingReporter<benchmark::ConsoleReporter>>(&figures, options);
+  }
+  benchmark::RunSpecifiedBenchmarks(reporter.get());
+  benchmark::Shutdown();
+  // The summary goes to stderr when stdout carries JSON.
+  PrintSummary(figures, format == "console" ? stdout : stderr);
+  return 0;
+}
