@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <cerrno>
 #include <cinttypes>
 #include <cstring>
 #include <optional>
@@ -330,7 +331,13 @@ int Main(std::span<const std::string_view> args, std::FILE* out, std::FILE* err)
     case Command::kRun:
       break;
   }
-  return Run(parsed.options, out, err);
+  int status = Run(parsed.options, out, err);
+  // Lines that never reached their reader (a full disk, a closed pipe) are a failure too.
+  if (std::fflush(out) != 0 || std::ferror(out)) {
+    std::fprintf(err, "pelt: standard output: %s\n", std::strerror(errno));
+    status = kExitReported;
+  }
+  return status;
 }
 
 }  // namespace pelt
