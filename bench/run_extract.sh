@@ -13,8 +13,8 @@
 #   many    100,000 tiny TGA entries, a model of 10,000 names; pelt against copy_floor writing the
 #           same 10,000 files, and pelt --list (matching, no output)
 #
-# --quick (or PELT_BENCH_SCALE=0.05) shrinks the whole and bigtga cases and runs 3 times: a check
-# that everything works, in well under a minute. Environment:
+# --quick (PELT_BENCH_SCALE=0.05 and 3 runs) shrinks the whole, bigtga and many cases: a check
+# that everything works, in well under a minute; its figures are not the targets'. Environment:
 #   PELT_BUILD_DIR          where pelt, make_bench_archive and copy_floor are (build/release)
 #   PELT_BENCH_DIR          keep the generated data here and reuse it (default: a temporary
 #                           directory under /tmp, removed at the end); outputs go there too, so
@@ -43,8 +43,8 @@ while (($# > 0)); do
   shift
 done
 
-pelt=$bin/pelt
-for tool in "$pelt" "$bin/make_bench_archive" "$bin/copy_floor"; do
+pelt_bin=$bin/pelt
+for tool in "$pelt_bin" "$bin/make_bench_archive" "$bin/copy_floor"; do
   [ -x "$tool" ] || { echo "run_extract: $tool is not built (see --bin)" >&2; exit 2; }
 done
 timev=/usr/bin/time
@@ -62,7 +62,7 @@ rm -rf "$out"
 
 # ---- data -------------------------------------------------------------------------------------
 env_file=$data/bench.env
-if ! { [ -f "$env_file" ] && grep -qx 'generator=1' "$env_file" &&
+if ! { [ -f "$env_file" ] && grep -qx "generator=2" "$env_file" &&
        grep -qx "scale=$(awk -v s="$scale" 'BEGIN { printf "%g", s }')" "$env_file"; }; then
   # Archive, floor files and at most one run's output at a time: about 5 GiB per unit of scale.
   need_kib=$(awk -v s="$scale" 'BEGIN { printf "%d", (s * 5 + 0.5) * 1048576 }')
@@ -80,6 +80,15 @@ fi
 
 # ---- measuring --------------------------------------------------------------------------------
 now_us() { local t=$EPOCHREALTIME; echo "${t/./}"; }
+# The CPU time (user + system) of the children this shell has waited for, as `times` prints it
+# for the children, in microseconds. `times` must run in this shell, not in a subshell (which
+# counts only its own children), so it writes to a file.
+cpu_of() {
+  tail -n 1 "$1" | awk '{
+    t = 0
+    for (i = 1; i <= 2; ++i) { split($i, p, /[ms]/); t += p[1] * 60 + p[2] }
+    printf "%d", t * 1e6 }'
+}
 
 quiesce() {
   sync
@@ -89,19 +98,23 @@ quiesce() {
   fi
 }
 
-# time_into VAR CMD...: runs CMD into a fresh, empty $out and appends its wall time in
-# microseconds to the array VAR; the output is removed afterwards, outside the timing.
+# time_into NAME CMD...: runs CMD into a fresh, empty $out and appends its wall time and its CPU
+# time (user + system), in microseconds, to the arrays NAME_wall and NAME_cpu. Its output is
+# removed afterwards, outside the timing.
 time_into() {
-  local -n times=$1
+  local -n wall=${1}_wall cpu=${1}_cpu
   shift
   rm -rf "$out"
   mkdir -p "$out"
   quiesce
   local t0 t1
+  times >"$data/times.0"
   t0=$(now_us)
   "$@" >/dev/null
   t1=$(now_us)
-  times+=($((t1 - t0)))
+  times >"$data/times.1"
+  wall+=($((t1 - t0)))
+  cpu+=($(($(cpu_of "$data/times.1") - $(cpu_of "$data/times.0"))))
   rm -rf "$out"
 }
 
@@ -109,6 +122,21 @@ median_s() {  # median of microsecond figures, in seconds
   printf '%s\n' "$@" | sort -n |
     awk '{ v[NR] = $1 } END { m = NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2;
                               printf "%.4f", m / 1e6 }'
+}
+# medians NAME...: for each NAME timed by time_into, sets NAME to the median wall time and
+# NAME_text to "WALL s   (CPU C s)".
+medians() {
+  local name
+  for name in "$@"; do
+    local -n wall=${name}_wall cpu=${name}_cpu text=${name}_text
+    printf -v "$name" '%s' "$(median_s "${wall[@]}")"
+    text="${!name} s   (CPU $(median_s "${cpu[@]}") s)"
+    unset -n wall cpu text
+  done
+}
+reset() {
+  local name
+  for name in "$@"; do eval "${name}_wall=() ${name}_cpu=()"; done
 }
 calc() { awk "BEGIN { printf \"%.2f\", $1 }"; }
 mib() { awk -v b="$1" 'BEGIN { printf "%.1f MiB", b / 1048576 }'; }
@@ -132,7 +160,7 @@ check_run() {
   rm -rf "$out"
   mkdir -p "$out"
   local status=0
-  "$pelt" -o "$out" "$@" >/dev/null 2>"$data/pelt.err" || status=$?
+  "$pelt_bin" -o "$out" "$@" >/dev/null 2>"$data/pelt.err" || status=$?
   local got_files got_bytes
   got_files=$(find "$out" -type f | wc -l)
   got_bytes=$(find "$out" -type f -printf '%s\n' | awk '{ s += $1 } END { print s + 0 }')
@@ -149,7 +177,7 @@ check_run() {
 echo "pelt benchmark: $(date -u '+%Y-%m-%d %H:%M UTC'), $(nproc) cores," \
      "$(awk -F': ' '/model name/ { print $2; exit }' /proc/cpuinfo)"
 echo "kernel $(uname -r), $(df -PT "$data" | awk 'NR == 2 { print $2 }') at $data," \
-     "$("$pelt" --version), $runs timed runs per command, medians;" \
+     "$("$pelt_bin" --version), $runs timed runs per command, medians of wall and CPU time;" \
      "load $(cut -d' ' -f1-3 /proc/loadavg)"
 echo
 
@@ -157,22 +185,22 @@ echo
 whole_files=$(($(cut -d' ' -f3 "$data/whole.ranges" | sort -u | wc -l) + whole_conversions))
 if check_run whole "$whole_files" $((whole_convert_bytes + whole_copy_bytes)) \
      "$data/whole.mix" "$data/whole.kzm"; then
-  t_pelt=() t_cp=() t_cfr=()
-  cp "$data/whole.floor" /dev/null  # bring the floor file into the page cache, as the archive is
+  reset tpelt tcp tcfr
+  cp "$data/whole.floor" /dev/null  # the floor file into the page cache, as the archive is
   for ((r = 0; r < runs; ++r)); do
-    time_into t_pelt "$pelt" -o "$out" "$data/whole.mix" "$data/whole.kzm"
-    time_into t_cp cp "$data/whole.floor" "$out/floor"
-    time_into t_cfr "$bin/copy_floor" "$data/whole.mix" "$data/whole.ranges" "$out"
+    time_into tpelt "$pelt_bin" -o "$out" "$data/whole.mix" "$data/whole.kzm"
+    time_into tcp cp "$data/whole.floor" "$out/floor"
+    time_into tcfr "$bin/copy_floor" "$data/whole.mix" "$data/whole.ranges" "$out"
   done
-  p=$(median_s "${t_pelt[@]}") c=$(median_s "${t_cp[@]}") f=$(median_s "${t_cfr[@]}")
+  medians tpelt tcp tcfr
   echo "whole run: $whole_entries entries, $(mib "$whole_archive_bytes"); model names" \
        "$whole_model_names; $whole_conversions conversions writing $(mib "$whole_convert_bytes")," \
        "$whole_copies TGA copies of $(mib "$whole_copy_bytes")"
-  echo "  pelt                          $p s"
-  echo "  cp of the converted bytes     $c s"
-  echo "  copy_file_range of TGA bytes  $f s"
-  echo "  ratio pelt / sum of floors    $(calc "$p / ($c + $f)")   (target <= 1.5)"
-  rss=$(peak_rss_kib "$pelt" -o "$out" "$data/whole.mix" "$data/whole.kzm")
+  echo "  pelt                          $tpelt_text"
+  echo "  cp of the converted bytes     $tcp_text"
+  echo "  copy_file_range of TGA bytes  $tcfr_text"
+  echo "  ratio pelt / sum of floors    $(calc "$tpelt / ($tcp + $tcfr)")   (target <= 1.5)"
+  rss=$(peak_rss_kib "$pelt_bin" -o "$out" "$data/whole.mix" "$data/whole.kzm")
   echo "  peak resident memory          $rss KiB (directory $(mib "$whole_directory_bytes")," \
        "largest entry read $(mib "$whole_largest_entry"))"
 fi
@@ -180,19 +208,19 @@ echo
 
 # ---- one 4096 x 4096 DXT5 conversion ----------------------------------------------------------
 if check_run single 1 "$single_convert_bytes" "$data/single.mix" "$data/single.kzm"; then
-  t_pelt=() t_cp=()
+  reset tpelt tcp
   cp "$data/single.floor" /dev/null
   for ((r = 0; r < runs; ++r)); do
-    time_into t_pelt "$pelt" -o "$out" "$data/single.mix" "$data/single.kzm"
-    time_into t_cp cp "$data/single.floor" "$out/floor"
+    time_into tpelt "$pelt_bin" -o "$out" "$data/single.mix" "$data/single.kzm"
+    time_into tcp cp "$data/single.floor" "$out/floor"
   done
-  p=$(median_s "${t_pelt[@]}") c=$(median_s "${t_cp[@]}")
+  medians tpelt tcp
   echo "one 4096 x 4096 DXT5 conversion: $(mib "$single_compressed_bytes") in," \
        "$(mib "$single_convert_bytes") out"
-  echo "  pelt                          $p s"
-  echo "  cp of 64 MiB + 18 bytes       $c s"
-  echo "  ratio pelt / cp               $(calc "$p / $c")   (target <= 1.5, aim 1.2)"
-  rss=$(peak_rss_kib "$pelt" -o "$out" "$data/single.mix" "$data/single.kzm")
+  echo "  pelt                          $tpelt_text"
+  echo "  cp of 64 MiB + 18 bytes       $tcp_text"
+  echo "  ratio pelt / cp               $(calc "$tpelt / $tcp")   (target <= 1.5, aim 1.2)"
+  rss=$(peak_rss_kib "$pelt_bin" -o "$out" "$data/single.mix" "$data/single.kzm")
   limit=$(((single_largest_entry >> 10) + 16384))
   echo "  peak resident memory          $rss KiB (target <= entry + 16 MiB = $limit KiB)"
 fi
@@ -200,36 +228,36 @@ echo
 
 # ---- one large TGA copy -----------------------------------------------------------------------
 if check_run bigtga 1 "$bigtga_copy_bytes" "$data/bigtga.mix" "$data/bigtga.kzm"; then
-  t_pelt=() t_cfr=()
+  reset tpelt tcfr
   for ((r = 0; r < runs; ++r)); do
-    time_into t_pelt "$pelt" -o "$out" "$data/bigtga.mix" "$data/bigtga.kzm"
-    time_into t_cfr "$bin/copy_floor" "$data/bigtga.mix" "$data/bigtga.ranges" "$out"
+    time_into tpelt "$pelt_bin" -o "$out" "$data/bigtga.mix" "$data/bigtga.kzm"
+    time_into tcfr "$bin/copy_floor" "$data/bigtga.mix" "$data/bigtga.ranges" "$out"
   done
-  p=$(median_s "${t_pelt[@]}") f=$(median_s "${t_cfr[@]}")
+  medians tpelt tcfr
   echo "one TGA entry of $(mib "$bigtga_copy_bytes") copied"
-  echo "  pelt                          $p s"
-  echo "  copy_file_range               $f s"
-  echo "  ratio pelt / copy_file_range  $(calc "$p / $f")   (target <= 1.2)"
-  rss=$(peak_rss_kib "$pelt" -o "$out" "$data/bigtga.mix" "$data/bigtga.kzm")
+  echo "  pelt                          $tpelt_text"
+  echo "  copy_file_range               $tcfr_text"
+  echo "  ratio pelt / copy_file_range  $(calc "$tpelt / $tcfr")   (target <= 1.2)"
+  rss=$(peak_rss_kib "$pelt_bin" -o "$out" "$data/bigtga.mix" "$data/bigtga.kzm")
   echo "  peak resident memory          $rss KiB"
 fi
 echo
 
 # ---- matching: 100,000 entries, 10,000 names --------------------------------------------------
 if check_run many "$many_copies" "$many_copy_bytes" "$data/many.mix" "$data/many.kzm"; then
-  t_pelt=() t_list=() t_cfr=()
+  reset tpelt tlist tcfr
   for ((r = 0; r < runs; ++r)); do
-    time_into t_pelt "$pelt" -o "$out" "$data/many.mix" "$data/many.kzm"
-    time_into t_list "$pelt" --list "$data/many.mix" "$data/many.kzm"
-    time_into t_cfr "$bin/copy_floor" "$data/many.mix" "$data/many.ranges" "$out"
+    time_into tpelt "$pelt_bin" -o "$out" "$data/many.mix" "$data/many.kzm"
+    time_into tlist "$pelt_bin" --list "$data/many.mix" "$data/many.kzm"
+    time_into tcfr "$bin/copy_floor" "$data/many.mix" "$data/many.ranges" "$out"
   done
-  p=$(median_s "${t_pelt[@]}") l=$(median_s "${t_list[@]}") f=$(median_s "${t_cfr[@]}")
+  medians tpelt tlist tcfr
   echo "matching: $many_entries entries, $many_model_names model names, $many_copies files written"
-  echo "  pelt                          $p s"
-  echo "  pelt --list (writes nothing)  $l s"
-  echo "  copy_floor of the same files  $f s"
-  echo "  pelt beyond that I/O          $(calc "$p - $f") s   (target: well under 1 s)"
-  rss=$(peak_rss_kib "$pelt" -o "$out" "$data/many.mix" "$data/many.kzm")
+  echo "  pelt                          $tpelt_text"
+  echo "  pelt --list (writes nothing)  $tlist_text"
+  echo "  copy_floor of the same files  $tcfr_text"
+  echo "  pelt beyond that I/O          $(calc "$tpelt - $tcfr") s   (target: well under 1 s)"
+  rss=$(peak_rss_kib "$pelt_bin" -o "$out" "$data/many.mix" "$data/many.kzm")
   echo "  peak resident memory          $rss KiB (directory $(mib "$many_directory_bytes"))"
 fi
 
