@@ -6,6 +6,7 @@
 // After Google Benchmark's own table it prints a summary: Mpixel/s of each format, size and path
 // and its ratio to the floor of the same size (medians when the benchmarks are repeated).
 #include <benchmark/benchmark.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
@@ -14,8 +15,6 @@
 #include <random>
 #include <string>
 #include <vector>
-
-#include <unistd.h>
 
 #include "dds.h"
 #include "dxt_paths.h"
@@ -82,8 +81,8 @@ void Decode(benchmark::State& state, Fmt f, std::uint32_t side, DecodePath path)
 
 std::string FloorName(std::uint32_t side) { return "memset/" + std::to_string(side); }
 std::string DecodeName(Fmt f, std::uint32_t side, DecodePath path) {
-  return std::string("decode/") + pelt::FormatName(ToFormat(f)) + "/" + std::to_string(side) +
-         "/" + pelt::PathName(path);
+  return std::string("decode/") + pelt::FormatName(ToFormat(f)) + "/" + std::to_string(side) + "/" +
+         pelt::PathName(path);
 }
 
 // Each benchmark's Mpix/s, kept for the summary: the median when there are repetitions,
@@ -135,13 +134,14 @@ void PrintSummary(const Figures& r, std::FILE* to) {
   std::fprintf(to, "\n%-7s %6s %-9s %11s %9s\n", "format", "side", "path", "Mpixel/s", "/ memset");
   for (std::uint32_t side : kSides) {
     const double floor = r.Mpix(FloorName(side));
-    if (floor > 0) std::fprintf(to, "%-7s %6u %-9s %11.0f %9s\n", "memset", side, "", floor, "1.00");
+    if (floor > 0)
+      std::fprintf(to, "%-7s %6u %-9s %11.0f %9s\n", "memset", side, "", floor, "1.00");
     for (Fmt f : kFormats) {
       for (DecodePath path : pelt::SupportedPaths()) {
         const double mpix = r.Mpix(DecodeName(f, side, path));
         if (mpix <= 0) continue;
         std::fprintf(to, "%-7s %6u %-9s %11.0f", pelt::FormatName(ToFormat(f)), side,
-                    pelt::PathName(path), mpix);
+                     pelt::PathName(path), mpix);
         if (floor > 0) std::fprintf(to, " %9.2f", mpix / floor);
         std::fprintf(to, "%s\n", path == pelt::BestPath() ? "  (best path)" : "");
       }

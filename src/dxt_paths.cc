@@ -5,6 +5,7 @@
 namespace pelt {
 namespace {
 
+#if defined(__x86_64__)
 // Outputs of at least this many bytes are written with non-temporal stores, which bypass the
 // cache: well beyond what the cache holds they save reading each line in before writing it, but
 // an output that fits is faster to write through the cache and is read again from it (the run
@@ -18,28 +19,38 @@ std::size_t OutputBytes(std::uint32_t xblocks, std::uint32_t block_rows, std::si
   return ((std::size_t{block_rows} * 4 - 1) * stride + std::size_t{xblocks} * 4) *
          sizeof(BgraPixel);
 }
+#endif
 
 }  // namespace
 
 const char* PathName(DecodePath path) {
   switch (path) {
-    case DecodePath::kPortable: return "portable";
-    case DecodePath::kSsse3: return "ssse3";
-    case DecodePath::kAvx2: return "avx2";
+    case DecodePath::kPortable:
+      return "portable";
+    case DecodePath::kSsse3:
+      return "ssse3";
+    case DecodePath::kAvx2:
+      return "avx2";
   }
   return "?";
 }
 
 bool PathSupported(DecodePath path) {
   switch (path) {
-    case DecodePath::kPortable: return true;
+    case DecodePath::kPortable:
+      return true;
 #if defined(__x86_64__)
     // Both also check that the operating system saves the vector registers.
-    case DecodePath::kSsse3: __builtin_cpu_init(); return __builtin_cpu_supports("ssse3");
-    case DecodePath::kAvx2: __builtin_cpu_init(); return __builtin_cpu_supports("avx2");
+    case DecodePath::kSsse3:
+      __builtin_cpu_init();
+      return __builtin_cpu_supports("ssse3");
+    case DecodePath::kAvx2:
+      __builtin_cpu_init();
+      return __builtin_cpu_supports("avx2");
 #else
     case DecodePath::kSsse3:
-    case DecodePath::kAvx2: return false;
+    case DecodePath::kAvx2:
+      return false;
 #endif
   }
   return false;
@@ -64,7 +75,8 @@ void DecodeBlockRowsWith(DecodePath path, DxtFormat format, const std::uint8_t* 
 #if defined(__x86_64__)
   const bool stream = OutputBytes(xblocks, block_rows, stride) >= kStreamBytes;
   switch (path) {
-    case DecodePath::kPortable: break;
+    case DecodePath::kPortable:
+      break;
     case DecodePath::kSsse3:
       return simd::DecodeBlockRowsSsse3(format, blocks, xblocks, block_rows, out, stride, stream);
     case DecodePath::kAvx2:

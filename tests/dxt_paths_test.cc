@@ -21,9 +21,12 @@ using testing::Rgba;
 
 DxtFormat ToFormat(Fmt f) {
   switch (f) {
-    case Fmt::kDxt1: return DxtFormat::kDxt1;
-    case Fmt::kDxt3: return DxtFormat::kDxt3;
-    case Fmt::kDxt5: return DxtFormat::kDxt5;
+    case Fmt::kDxt1:
+      return DxtFormat::kDxt1;
+    case Fmt::kDxt3:
+      return DxtFormat::kDxt3;
+    case Fmt::kDxt5:
+      return DxtFormat::kDxt5;
   }
   return DxtFormat::kDxt1;
 }
@@ -86,9 +89,9 @@ std::string Show(Rgba p) {
   }
   for (std::size_t i = 0; i < d.buffer.size(); ++i) {
     if (!d.Inside(i) && d.buffer[i] != kUntouched) {
-      return ::testing::AssertionFailure() << "pixel word " << i << " outside the blocks' rows ("
-                                           << "lead " << d.lead << ", stride " << d.stride
-                                           << ") was written";
+      return ::testing::AssertionFailure()
+             << "pixel word " << i << " outside the blocks' rows ("
+             << "lead " << d.lead << ", stride " << d.stride << ") was written";
     }
   }
   return ::testing::AssertionSuccess();
@@ -114,9 +117,15 @@ TEST(DxtPaths, BestPathIsSupportedAndPortableAlwaysIs) {
 // Random blocks (both DXT1 palette modes, both DXT5 alpha modes) of surfaces whose block counts
 // exercise a lone last block and pairs, in rows with gaps and at unaligned addresses.
 TEST(DxtPaths, EveryPathMatchesThePlainDecoderOnRandomSurfaces) {
-  struct Size { std::uint32_t width, height; };
-  const Size kSizes[] = {{1, 1}, {4, 4}, {5, 9}, {8, 8}, {13, 7}, {36, 20}, {67, 33}, {130, 9}};
-  struct Layout { std::size_t extra_stride, lead; };
+  struct Size {
+    std::uint32_t width, height;
+  };
+  // 1 to 33 blocks across: a lone block, pairs, fours, and every remainder after them.
+  const Size kSizes[] = {{1, 1},  {4, 4},  {5, 9},   {8, 8},   {13, 7},
+                         {22, 6}, {28, 4}, {36, 20}, {67, 33}, {130, 9}};
+  struct Layout {
+    std::size_t extra_stride, lead;
+  };
   const Layout kLayouts[] = {{0, 0}, {1, 0}, {7, 3}, {8, 8}, {0, 1}};
   std::mt19937 rng(20240611);
   for (DecodePath path : SupportedPaths()) {
@@ -175,37 +184,88 @@ TEST(DxtPaths, HandComputedBlocks) {
                                                   255, 0, 218, 182, 145, 109, 72, 36};
   const Rgba k1234{16, 68, 160, 255};
   const Case kCases[] = {
-      {"DXT1 col0 > col1: four colours, truncating thirds", Fmt::kDxt1, kNoAlpha, 0xF800, 0x001F,
-       {{{248, 0, 0, 255}, {0, 0, 248, 255}, {165, 0, 82, 255}, {82, 0, 165, 255}}}, kOpaque},
-      {"DXT1 col0 < col1: three colours and transparent", Fmt::kDxt1, kNoAlpha, 0x001F, 0xF800,
-       {{{0, 0, 248, 255}, {248, 0, 0, 255}, {124, 0, 124, 255}, kTransparent}}, kOpaque},
-      {"DXT1 equal endpoints: three colours", Fmt::kDxt1, kNoAlpha, 0x1234, 0x1234,
-       {{k1234, k1234, k1234, kTransparent}}, kOpaque},
-      {"DXT1 0xFFFF expands by shift to 248 252 248", Fmt::kDxt1, kNoAlpha, 0xFFFF, 0x0000,
-       {{{248, 252, 248, 255}, {0, 0, 0, 255}, {165, 168, 165, 255}, {82, 84, 82, 255}}}, kOpaque},
-      {"DXT1 midpoint truncates", Fmt::kDxt1, kNoAlpha, 0x0000, 0xFFFF,
-       {{{0, 0, 0, 255}, {248, 252, 248, 255}, {124, 126, 124, 255}, kTransparent}}, kOpaque},
-      {"DXT1 every fraction dropped", Fmt::kDxt1, kNoAlpha, 0x8410, 0x7BEF,
+      {"DXT1 col0 > col1: four colours, truncating thirds",
+       Fmt::kDxt1,
+       kNoAlpha,
+       0xF800,
+       0x001F,
+       {{{248, 0, 0, 255}, {0, 0, 248, 255}, {165, 0, 82, 255}, {82, 0, 165, 255}}},
+       kOpaque},
+      {"DXT1 col0 < col1: three colours and transparent",
+       Fmt::kDxt1,
+       kNoAlpha,
+       0x001F,
+       0xF800,
+       {{{0, 0, 248, 255}, {248, 0, 0, 255}, {124, 0, 124, 255}, kTransparent}},
+       kOpaque},
+      {"DXT1 equal endpoints: three colours",
+       Fmt::kDxt1,
+       kNoAlpha,
+       0x1234,
+       0x1234,
+       {{k1234, k1234, k1234, kTransparent}},
+       kOpaque},
+      {"DXT1 0xFFFF expands by shift to 248 252 248",
+       Fmt::kDxt1,
+       kNoAlpha,
+       0xFFFF,
+       0x0000,
+       {{{248, 252, 248, 255}, {0, 0, 0, 255}, {165, 168, 165, 255}, {82, 84, 82, 255}}},
+       kOpaque},
+      {"DXT1 midpoint truncates",
+       Fmt::kDxt1,
+       kNoAlpha,
+       0x0000,
+       0xFFFF,
+       {{{0, 0, 0, 255}, {248, 252, 248, 255}, {124, 126, 124, 255}, kTransparent}},
+       kOpaque},
+      {"DXT1 every fraction dropped",
+       Fmt::kDxt1,
+       kNoAlpha,
+       0x8410,
+       0x7BEF,
        {{{128, 128, 128, 255}, {120, 124, 120, 255}, {125, 126, 125, 255}, {122, 125, 122, 255}}},
        kOpaque},
-      {"DXT3 col0 < col1 still four colours; alpha nibble x 17", Fmt::kDxt3,
-       {0xA5, 0xF0, 0x34, 0x12, 0x00, 0x00, 0xFF, 0xFF}, 0x001F, 0xF800,
+      {"DXT3 col0 < col1 still four colours; alpha nibble x 17",
+       Fmt::kDxt3,
+       {0xA5, 0xF0, 0x34, 0x12, 0x00, 0x00, 0xFF, 0xFF},
+       0x001F,
+       0xF800,
        {{{0, 0, 248, 255}, {248, 0, 0, 255}, {82, 0, 165, 255}, {165, 0, 82, 255}}},
        {85, 170, 0, 255, 68, 51, 34, 17, 0, 0, 0, 0, 255, 255, 255, 255}},
-      {"DXT5 alpha0 > alpha1: eight alphas by sevenths", Fmt::kDxt5,
-       {255, 0, 0x88, 0xC6, 0xFA, 0x88, 0xC6, 0xFA}, 0x1234, 0x1234, {{k1234, k1234, k1234, k1234}},
+      {"DXT5 alpha0 > alpha1: eight alphas by sevenths",
+       Fmt::kDxt5,
+       {255, 0, 0x88, 0xC6, 0xFA, 0x88, 0xC6, 0xFA},
+       0x1234,
+       0x1234,
+       {{k1234, k1234, k1234, k1234}},
        kTable255To0},
-      {"DXT5 sevenths truncate", Fmt::kDxt5, {100, 0, 0x88, 0xC6, 0xFA, 0x88, 0xC6, 0xFA}, 0x0000,
-       0xFFFF, {{{0, 0, 0, 255}, {248, 252, 248, 255}, {82, 84, 82, 255}, {165, 168, 165, 255}}},
+      {"DXT5 sevenths truncate",
+       Fmt::kDxt5,
+       {100, 0, 0x88, 0xC6, 0xFA, 0x88, 0xC6, 0xFA},
+       0x0000,
+       0xFFFF,
+       {{{0, 0, 0, 255}, {248, 252, 248, 255}, {82, 84, 82, 255}, {165, 168, 165, 255}}},
        {100, 0, 85, 71, 57, 42, 28, 14, 100, 0, 85, 71, 57, 42, 28, 14}},
-      {"DXT5 alpha0 < alpha1: six alphas, 0 and 255", Fmt::kDxt5,
-       {0, 255, 0x88, 0xC6, 0xFA, 0x88, 0xC6, 0xFA}, 0x1234, 0x1234, {{k1234, k1234, k1234, k1234}},
+      {"DXT5 alpha0 < alpha1: six alphas, 0 and 255",
+       Fmt::kDxt5,
+       {0, 255, 0x88, 0xC6, 0xFA, 0x88, 0xC6, 0xFA},
+       0x1234,
+       0x1234,
+       {{k1234, k1234, k1234, k1234}},
        {0, 255, 51, 102, 153, 204, 0, 255, 0, 255, 51, 102, 153, 204, 0, 255}},
-      {"DXT5 fifths truncate", Fmt::kDxt5, {200, 201, 0x88, 0xC6, 0xFA, 0x88, 0xC6, 0xFA}, 0x1234,
-       0x1234, {{k1234, k1234, k1234, k1234}},
+      {"DXT5 fifths truncate",
+       Fmt::kDxt5,
+       {200, 201, 0x88, 0xC6, 0xFA, 0x88, 0xC6, 0xFA},
+       0x1234,
+       0x1234,
+       {{k1234, k1234, k1234, k1234}},
        {200, 201, 200, 200, 200, 200, 0, 255, 200, 201, 200, 200, 200, 200, 0, 255}},
-      {"DXT5 equal alphas: six-alpha mode; index bits in order", Fmt::kDxt5,
-       {128, 128, 0xFF, 0xFF, 0xFF, 0x00, 0x00, 0x00}, 0x1234, 0x1234,
+      {"DXT5 equal alphas: six-alpha mode; index bits in order",
+       Fmt::kDxt5,
+       {128, 128, 0xFF, 0xFF, 0xFF, 0x00, 0x00, 0x00},
+       0x1234,
+       0x1234,
        {{k1234, k1234, k1234, k1234}},
        {255, 255, 255, 255, 255, 255, 255, 255, 128, 128, 128, 128, 128, 128, 128, 128}},
   };

@@ -27,8 +27,10 @@ Rgba ColourPixel(const std::uint8_t* half, bool dxt1, int x, int y) {
   const unsigned index = (half[4 + y] >> (2 * x)) & 3;
   const bool four_colours = !dxt1 || col0 > col1;
   switch (index) {
-    case 0: return c0;
-    case 1: return c1;
+    case 0:
+      return c0;
+    case 1:
+      return c1;
     case 2:
       if (four_colours) {
         return {Mix(c0.r, 2, c1.r, 1, 3), Mix(c0.g, 2, c1.g, 1, 3), Mix(c0.b, 2, c1.b, 1, 3), 255};
@@ -80,7 +82,8 @@ Bytes ReferenceDecode(Fmt format, std::span<const std::uint8_t> blocks, std::uin
   for (std::size_t y = 0; y < height; ++y) {
     for (std::size_t x = 0; x < width; ++x) {
       const std::uint8_t* block = blocks.data() + ((y / 4) * xblocks + x / 4) * block_bytes;
-      const Rgba p = ReferenceBlockPixel(format, block, static_cast<int>(x % 4), static_cast<int>(y % 4));
+      const Rgba p =
+          ReferenceBlockPixel(format, block, static_cast<int>(x % 4), static_cast<int>(y % 4));
       std::uint8_t* dst = &rgba[(y * width + x) * 4];
       dst[0] = p.r;
       dst[1] = p.g;
