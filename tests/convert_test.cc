@@ -2,11 +2,10 @@
 // DXT1/DXT3/DXT5 surfaces decoded and written as 32-bit TGA images, every refusal checked before
 // anything is announced or created. Expected images are built from the tests' own blocks, whose
 // decoded colours are worked out by hand in the comments.
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
@@ -21,16 +20,13 @@
 #define STB_IMAGE_IMPLEMENTATION
 #define STBI_ONLY_TGA
 #define STBI_NO_STDIO
+// A third-party header: its own warnings are not ours to fix.
 #pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wall"
-#pragma GCC diagnostic ignored "-Wextra"
-#pragma GCC diagnostic ignored "-Wpedantic"
-#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
-#pragma GCC diagnostic ignored "-Wsign-compare"
+#pragma GCC diagnostic ignored "-Wunused-parameter"
 #pragma GCC diagnostic ignored "-Wunused-function"
-#pragma GCC diagnostic ignored "-Wunused-but-set-variable"
+#pragma GCC diagnostic ignored "-Wsign-compare"
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
 #pragma GCC diagnostic ignored "-Wimplicit-fallthrough"
-#pragma GCC diagnostic ignored "-Wtype-limits"
 #include <stb/stb_image.h>
 #pragma GCC diagnostic pop
 
@@ -82,8 +78,10 @@ Image FromTiles(std::uint32_t width, std::uint32_t height, const std::vector<Til
 
 // The file pelt writes for `img`: the 18-byte header, then blue, green, red, alpha per pixel.
 Bytes Tga(const Image& img) {
-  const auto w = static_cast<std::uint8_t>(img.width), wh = static_cast<std::uint8_t>(img.width >> 8);
-  const auto h = static_cast<std::uint8_t>(img.height), hh = static_cast<std::uint8_t>(img.height >> 8);
+  const auto w = static_cast<std::uint8_t>(img.width),
+             wh = static_cast<std::uint8_t>(img.width >> 8);
+  const auto h = static_cast<std::uint8_t>(img.height),
+             hh = static_cast<std::uint8_t>(img.height >> 8);
   Bytes out = {0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, w, wh, h, hh, 32, 0x2F};
   for (const Rgba& p : img.pixels) {
     out.push_back(p.b);
@@ -137,8 +135,8 @@ Surface8 Dxt1Surface() {
                   SolidDxt1(0x8410)}),
           {Tile{kRed, kBlue, p2, p3, p3, p2, kBlue, kRed, kRed, kRed, kRed, kRed, p3, p3, p3, p3},
            Fill(kGreen),
-           Tile{clear, clear, clear, clear, mid, mid, mid, mid, kRed, kRed, kRed, kRed, kBlue, kBlue,
-                kBlue, kBlue},
+           Tile{clear, clear, clear, clear, mid, mid, mid, mid, kRed, kRed, kRed, kRed, kBlue,
+                kBlue, kBlue, kBlue},
            Fill(kGrey)}};
 }
 
@@ -148,11 +146,14 @@ Surface8 Dxt3Surface() {
              r68 = WithAlpha(kRed, 68), r51 = WithAlpha(kRed, 51), r34 = WithAlpha(kRed, 34),
              r17 = WithAlpha(kRed, 17);
   return {Fmt::kDxt3,
-          Concat({{0xA5, 0xF0, 0x34, 0x12, 0x00, 0x00, 0xFF, 0xFF}, SolidDxt1(0xF800),
+          Concat({{0xA5, 0xF0, 0x34, 0x12, 0x00, 0x00, 0xFF, 0xFF},
+                  SolidDxt1(0xF800),
                   // col0 0x001F < col1 0xF800 still takes four colours: index 2 is
                   // (2 x blue + red) / 3 = 82, 0, 165; index 3 is 165, 0, 82. Alphas 8 -> 136.
-                  Bytes(8, 0x88), {0x1F, 0x00, 0x00, 0xF8, 0xAA, 0xAA, 0xAA, 0xAA},
-                  Bytes(8, 0xFF), {0x1F, 0x00, 0x00, 0xF8, 0xFF, 0xFF, 0xFF, 0xFF},
+                  Bytes(8, 0x88),
+                  {0x1F, 0x00, 0x00, 0xF8, 0xAA, 0xAA, 0xAA, 0xAA},
+                  Bytes(8, 0xFF),
+                  {0x1F, 0x00, 0x00, 0xF8, 0xFF, 0xFF, 0xFF, 0xFF},
                   SolidDxt3(0xFFFF, 0)}),
           {Tile{r85, r170, r0, kRed, r68, r51, r34, r17, r0, r0, r0, r0, kRed, kRed, kRed, kRed},
            Fill(Rgba{82, 0, 165, 136}), Fill(Rgba{165, 0, 82, 255}), Fill(WithAlpha(kWhite, 0))}};
@@ -168,11 +169,14 @@ Surface8 Dxt5Surface() {
           Concat({{100, 0, 0x88, 0xC6, 0xFA, 0x88, 0xC6, 0xFA, 0xFF, 0xFF, 0x00, 0x00, 0xE4, 0x1B,
                    0x00, 0xFF},
                   // Alphas 0, 255 (six-alpha mode): index 7 is 255 in rows 0-1, index 0 is 0 after.
-                  {0, 255, 0xFF, 0xFF, 0xFF, 0x00, 0x00, 0x00}, SolidDxt1(0xF800),
+                  {0, 255, 0xFF, 0xFF, 0xFF, 0x00, 0x00, 0x00},
+                  SolidDxt1(0xF800),
                   // Alphas 128, 128 (six-alpha mode, equal): index 6 everywhere is 0.
-                  {128, 128, 0xB6, 0x6D, 0xDB, 0xB6, 0x6D, 0xDB}, SolidDxt1(0x001F),
+                  {128, 128, 0xB6, 0x6D, 0xDB, 0xB6, 0x6D, 0xDB},
+                  SolidDxt1(0x001F),
                   // Alphas 255, 0: index 2 everywhere is 6 x 255 / 7 = 218.
-                  {255, 0, 0x92, 0x24, 0x49, 0x92, 0x24, 0x49}, SolidDxt1(0x07E0)}),
+                  {255, 0, 0x92, 0x24, 0x49, 0x92, 0x24, 0x49},
+                  SolidDxt1(0x07E0)}),
           {Tile{a(w, 100), a(k, 0), a(l, 85), a(d, 71), a(d, 57), a(l, 42), a(k, 28), a(w, 14),
                 a(w, 100), a(w, 0), a(w, 85), a(w, 71), a(d, 57), a(d, 42), a(d, 28), a(d, 14)},
            Tile{kRed, kRed, kRed, kRed, kRed, kRed, kRed, kRed, a(kRed, 0), a(kRed, 0), a(kRed, 0),
@@ -299,10 +303,10 @@ TEST(Convert, SidesAreWrittenLittleEndianUpTo65535) {
     const std::optional<Bytes> got = s.Out("s.tga");
     ASSERT_TRUE(got.has_value());
     ASSERT_EQ(got->size(), 18u + 4u * c.width * c.height);
-    EXPECT_EQ(Bytes(got->begin() + 12, got->begin() + 16),
-              Bytes(c.sides.begin(), c.sides.end()));
-    ExpectFile(s, "s.tga", Tga(FromTiles(c.width, c.height,
-                                         std::vector<Tile>(BlocksFor(c.width, c.height), Fill(kBlue)))));
+    EXPECT_EQ(Bytes(got->begin() + 12, got->begin() + 16), Bytes(c.sides.begin(), c.sides.end()));
+    ExpectFile(s, "s.tga",
+               Tga(FromTiles(c.width, c.height,
+                             std::vector<Tile>(BlocksFor(c.width, c.height), Fill(kBlue)))));
   }
 }
 
@@ -315,8 +319,9 @@ TEST(Convert, EachFormatWithMipmapsGivesItsBlocksPixels) {
     const Bytes with_mips = DdsBuilder(8, 8).Format(f.format).Data(f.blocks).Mipmaps().Build();
     const Bytes without = DdsBuilder(8, 8).Format(f.format).Data(f.blocks).Build();
     ASSERT_GT(with_mips.size(), without.size());
-    const RunResult r = s.Run(MixBuilder().Add("mip.dds", with_mips).Add("top.dds", without).Build(),
-                              Model({"mip.tga", "top.tga"}));
+    const RunResult r =
+        s.Run(MixBuilder().Add("mip.dds", with_mips).Add("top.dds", without).Build(),
+              Model({"mip.tga", "top.tga"}));
     EXPECT_EQ(r.exit_code, 0) << r.err;
     EXPECT_EQ(r.out, "now writing mip.tga\nnow writing top.tga\n");
     const Bytes want = Tga(FromTiles(8, 8, f.tiles));
@@ -342,10 +347,23 @@ TEST(Convert, EdgeBlocksAreClipped) {
   const Case kCases[] = {
       {"5 x 3: the second block shows its first column, three rows", Fmt::kDxt1, 5, 3,
        Concat({Bytes(dxt1.blocks.begin(), dxt1.blocks.begin() + 8), green_block}),
-       Image{5, 3,
-             {kRed, kBlue, {165, 0, 82, 255}, {82, 0, 165, 255}, kGreen,
-              {82, 0, 165, 255}, {165, 0, 82, 255}, kBlue, kRed, {0, 84, 0, 255},
-              kRed, kRed, kRed, kRed, kGreen}}},
+       Image{5,
+             3,
+             {kRed,
+              kBlue,
+              {165, 0, 82, 255},
+              {82, 0, 165, 255},
+              kGreen,
+              {82, 0, 165, 255},
+              {165, 0, 82, 255},
+              kBlue,
+              kRed,
+              {0, 84, 0, 255},
+              kRed,
+              kRed,
+              kRed,
+              kRed,
+              kGreen}}},
       {"1 x 1: the top-left pixel of one block", Fmt::kDxt5, 1, 1,
        Bytes(dxt5.blocks.begin(), dxt5.blocks.begin() + 16), Image{1, 1, {{248, 252, 248, 100}}}},
       {"6 x 9: 2 x 3 blocks", Fmt::kDxt3, 6, 9,
@@ -357,15 +375,29 @@ TEST(Convert, EdgeBlocksAreClipped) {
                   Fill(WithAlpha(kDenim, 170))})},
       {"2 x 7: one column of blocks, the second cut to 3 rows", Fmt::kDxt1, 2, 7,
        Concat({green_block, SolidDxt1(0x1234)}),
-       Image{2, 7,
-             {kGreen, {0, 0, 0, 255}, {0, 84, 0, 255}, {0, 168, 0, 255}, kGreen, kGreen,
-              {0, 84, 0, 255}, {0, 84, 0, 255}, kDenim, kDenim, kDenim, kDenim, kDenim, kDenim}}},
+       Image{2,
+             7,
+             {kGreen,
+              {0, 0, 0, 255},
+              {0, 84, 0, 255},
+              {0, 168, 0, 255},
+              kGreen,
+              kGreen,
+              {0, 84, 0, 255},
+              {0, 84, 0, 255},
+              kDenim,
+              kDenim,
+              kDenim,
+              kDenim,
+              kDenim,
+              kDenim}}},
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.what);
     Scene s;
     const RunResult r = s.Run(
-        MixBuilder().Add("odd.dds", DdsBuilder(c.width, c.height).Format(c.format).Data(c.blocks).Build())
+        MixBuilder()
+            .Add("odd.dds", DdsBuilder(c.width, c.height).Format(c.format).Data(c.blocks).Build())
             .Build(),
         Model({"odd.tga"}));
     EXPECT_EQ(r.exit_code, 0) << r.err;
@@ -391,10 +423,11 @@ TEST(Convert, LargeSurfaceIsWrittenWhole) {
     }
   }
   Scene s;
-  const RunResult r = s.Run(
-      MixBuilder().Add("big.dds", DdsBuilder(kWidth, kHeight).Format(Fmt::kDxt1).Data(blocks).Build())
-          .Build(),
-      Model({"big.tga"}));
+  const RunResult r =
+      s.Run(MixBuilder()
+                .Add("big.dds", DdsBuilder(kWidth, kHeight).Format(Fmt::kDxt1).Data(blocks).Build())
+                .Build(),
+            Model({"big.tga"}));
   EXPECT_EQ(r.exit_code, 0) << r.err;
   EXPECT_EQ(r.out, "now writing big.tga\n");
   ExpectFile(s, "big.tga", Tga(FromTiles(kWidth, kHeight, tiles)));
@@ -455,7 +488,9 @@ TEST(Convert, RefusedEntriesWriteNothing) {
       {"block data one byte short", first(kRed4x4, 128 + 7), {}, {}},
       {"5 x 3 needs two blocks", dds(5, 3).Data(Bytes(15, 0)).Build(), {}, {}},
       {"DXT5 8 x 8 one byte short",
-       DdsBuilder(8, 8).Format(Fmt::kDxt5).Data(Bytes(63, 0)).Build(), {}, {}},
+       DdsBuilder(8, 8).Format(Fmt::kDxt5).Data(Bytes(63, 0)).Build(),
+       {},
+       {}},
       {"size field cuts the block data", kRed4x4, {}, 128 + 7},
       {"offset negative", kRed4x4, -1, {}},
       {"size past the end of the archive", kRed4x4, {}, 0x7FFFFFFF},
@@ -488,7 +523,8 @@ TEST(Convert, RefusedEntriesWriteNothing) {
 
 TEST(Convert, WriteFailureLeavesExistingFileUntouched) {
   // 1024 x 1024 pixels are 4 MiB of output: the run may write 1 MiB per file.
-  const Bytes big = DdsBuilder(1024, 1024).Format(Fmt::kDxt1).Data(Repeat(SolidDxt1(0x07E0), 65536)).Build();
+  const Bytes big =
+      DdsBuilder(1024, 1024).Format(Fmt::kDxt1).Data(Repeat(SolidDxt1(0x07E0), 65536)).Build();
   Scene s;
   WriteFile(s.work() + "/big.tga", "precious");
   RunLimits limits;

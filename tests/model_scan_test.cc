@@ -37,10 +37,12 @@ TEST(ModelScan, FindsEveryTextureNameAtAnyDepth) {
       {"empty model", {}, {}},
       {"one empty container", ModelBuilder().Begin().End().Build(), {}},
       {"texture as the last chunk",
-       ModelBuilder().Chunk(7, Bytes(10, 0x32)).Texture("a.tga").Build(), {"a.tga"}},
+       ModelBuilder().Chunk(7, Bytes(10, 0x32)).Texture("a.tga").Build(),
+       {"a.tga"}},
       {"a tail of 1 stray byte", ModelBuilder().Texture("a.tga").Raw({0x32}).Build(), {"a.tga"}},
       {"a tail of 7 stray bytes",
-       ModelBuilder().Texture("a.tga").Raw({0x32, 0, 0, 0, 9, 0, 0}).Build(), {"a.tga"}},
+       ModelBuilder().Texture("a.tga").Raw({0x32, 0, 0, 0, 9, 0, 0}).Build(),
+       {"a.tga"}},
       {"three containers deep",
        ModelBuilder()
            .Begin()
@@ -59,13 +61,17 @@ TEST(ModelScan, FindsEveryTextureNameAtAnyDepth) {
        ModelBuilder().Texture("a.tga").Texture("b.tga").Texture("a.tga").Texture("A.TGA").Build(),
        {"a.tga", "b.tga", "a.tga", "A.TGA"}},
       {"type 50 with size 0 is no name; the next chunk follows its header",
-       ModelBuilder().Header(50, 0).Texture("b.tga").Build(), {"b.tga"}},
+       ModelBuilder().Header(50, 0).Texture("b.tga").Build(),
+       {"b.tga"}},
       {"type 50 with the top bit set is a container",
-       ModelBuilder().Begin(50).Texture("in.tga").End().Build(), {"in.tga"}},
+       ModelBuilder().Begin(50).Texture("in.tga").End().Build(),
+       {"in.tga"}},
       {"type 50 with size word 0x80000000 is an empty container",
-       ModelBuilder().Header(50, 0x80000000u).Texture("b.tga").Build(), {"b.tga"}},
+       ModelBuilder().Header(50, 0x80000000u).Texture("b.tga").Build(),
+       {"b.tga"}},
       {"any negative size word is a container, never a huge payload",
-       ModelBuilder().Header(7, 0xFFFFFFFFu).Texture("x.tga").Build(), {"x.tga"}},
+       ModelBuilder().Header(7, 0xFFFFFFFFu).Texture("x.tga").Build(),
+       {"x.tga"}},
       {"a non-texture chunk's payload is skipped, texture-like bytes and all",
        ModelBuilder()
            .Chunk(7, ModelBuilder().Texture("hidden.tga").Build())
@@ -74,21 +80,25 @@ TEST(ModelScan, FindsEveryTextureNameAtAnyDepth) {
        {"seen.tga"}},
       {"a large non-texture payload is skipped",
        ModelBuilder()
-           .Chunk(9, [] {
-             Bytes big;
-             for (int i = 0; i < 8192; ++i)  // about 112 KiB
-               testing::Append(&big, ModelBuilder().Texture("hidden.tga").Build());
-             return big;
-           }())
+           .Chunk(9,
+                  [] {
+                    Bytes big;
+                    for (int i = 0; i < 8192; ++i)  // about 112 KiB
+                      testing::Append(&big, ModelBuilder().Texture("hidden.tga").Build());
+                    return big;
+                  }())
            .Texture("seen.tga")
            .Build(),
        {"seen.tga"}},
       {"case kept as stored", ModelBuilder().Texture("MiXeD.TgA").Build(), {"MiXeD.TgA"}},
       {"a name without a NUL is the whole payload",
-       ModelBuilder().Chunk(50, ToBytes("abc.tga")).Build(), {"abc.tga"}},
+       ModelBuilder().Chunk(50, ToBytes("abc.tga")).Build(),
+       {"abc.tga"}},
       {"a name ends at its first NUL",
-       ModelBuilder().Chunk(50, ToBytes(std::string("a.tga\0junk", 10))).Build(), {"a.tga"}},
-      {"a payload that is only a NUL is an empty name", ModelBuilder().Chunk(50, Bytes{0}).Build(),
+       ModelBuilder().Chunk(50, ToBytes(std::string("a.tga\0junk", 10))).Build(),
+       {"a.tga"}},
+      {"a payload that is only a NUL is an empty name",
+       ModelBuilder().Chunk(50, Bytes{0}).Build(),
        {""}},
       {"other chunk cut short ends the walk silently",
        ModelBuilder()
@@ -98,7 +108,8 @@ TEST(ModelScan, FindsEveryTextureNameAtAnyDepth) {
            .Build(),
        {"a.tga"}},
       {"other chunk of size 0x7FFFFFFF ends the walk silently",
-       ModelBuilder().Texture("a.tga").Header(7, 0x7FFFFFFF).Texture("b.tga").Build(), {"a.tga"}},
+       ModelBuilder().Texture("a.tga").Header(7, 0x7FFFFFFF).Texture("b.tga").Build(),
+       {"a.tga"}},
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.what);
@@ -119,19 +130,31 @@ TEST(ModelScan, TextureNameCutShortIsDroppedAndFlagged) {
     std::uint64_t offset;
   };
   const Case kCases[] = {
-      {"the only chunk, one byte short", ModelBuilder().Header(50, 6).Raw(ToBytes("a.tga")).Build(),
-       {}, 0},
+      {"the only chunk, one byte short",
+       ModelBuilder().Header(50, 6).Raw(ToBytes("a.tga")).Build(),
+       {},
+       0},
       {"header and no payload", ModelBuilder().Header(50, 1).Build(), {}, 0},
       // "a.tga\0" is 6 bytes: the second header starts at 8 + 6 = 14.
-      {"after a good name", ModelBuilder().Texture("a.tga").Header(50, 30).Raw(ToBytes("b.tg")).Build(),
-       {"a.tga"}, 14},
+      {"after a good name",
+       ModelBuilder().Texture("a.tga").Header(50, 30).Raw(ToBytes("b.tg")).Build(),
+       {"a.tga"},
+       14},
       // container header 8, chunk 7 with 3 bytes: 11 more, so the texture header is at 19.
       {"inside a container",
-       ModelBuilder().Begin().Chunk(7, Bytes(3, 0)).Header(50, 9).Raw(ToBytes("x.tga")).End().Build(),
-       {}, 19},
+       ModelBuilder()
+           .Begin()
+           .Chunk(7, Bytes(3, 0))
+           .Header(50, 9)
+           .Raw(ToBytes("x.tga"))
+           .End()
+           .Build(),
+       {},
+       19},
       {"size 0x7FFFFFFF: flagged, never allocated",
        ModelBuilder().Texture("a.tga").Header(50, 0x7FFFFFFF).Raw(ToBytes("b.tga")).Build(),
-       {"a.tga"}, 14},
+       {"a.tga"},
+       14},
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.what);

@@ -1,11 +1,10 @@
 // End-to-end runs of the pelt binary on archives and models built in a temporary directory:
 // the command line, messages and exit status, matching, and the TGA extraction with its output
 // rules.
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -79,7 +78,9 @@ std::vector<std::string> ListDir(const std::string& dir) {
   return names;
 }
 
-std::size_t Lines(const std::string& s) { return static_cast<std::size_t>(std::count(s.begin(), s.end(), '\n')); }
+std::size_t Lines(const std::string& s) {
+  return static_cast<std::size_t>(std::count(s.begin(), s.end(), '\n'));
+}
 
 // One report line about `subject`, and nothing else on stderr.
 void ExpectOneReport(const RunResult& r, const std::string& subject) {
@@ -132,8 +133,8 @@ TEST(Run, UnusableInputsAreFatal) {
   const Case kCases[] = {
       {"archive missing", s.in() + "/none.mix", s.model(), s.in() + "/none.mix",
        "No such file or directory"},
-      {"archive missing, model missing too: the archive is reported",
-       s.in() + "/none.mix", missing_model, s.in() + "/none.mix", "No such file or directory"},
+      {"archive missing, model missing too: the archive is reported", s.in() + "/none.mix",
+       missing_model, s.in() + "/none.mix", "No such file or directory"},
       {"archive is a directory", s.in(), s.model(), s.in(), "Is a directory"},
       {"archive unreadable", s.in() + "/locked.mix", s.model(), s.in() + "/locked.mix",
        "Permission denied"},
@@ -232,8 +233,8 @@ TEST(Run, TextureNamedSeveralTimesIsWrittenOnce) {
 TEST(Run, EmptyEntryGivesEmptyFileAndItsLine) {
   Scene s;
   WriteFile(s.work() + "/e.tga", "old contents");
-  const RunResult r = s.Run(MixBuilder().Add("e.tga", "").Add("f.tga", "").Build(),
-                            Model({"e.tga", "f.tga"}));
+  const RunResult r =
+      s.Run(MixBuilder().Add("e.tga", "").Add("f.tga", "").Build(), Model({"e.tga", "f.tga"}));
   EXPECT_EQ(r.exit_code, 0);
   EXPECT_EQ(r.err, "");
   EXPECT_EQ(r.out, "now writing e.tga\nnow writing f.tga\n");
@@ -276,7 +277,8 @@ TEST(Run, EntriesOutsideTheArchiveAreReportedAndSkipped) {
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.what);
     Scene s;
-    const RunResult r = s.Run(archive(c.offset, c.size), Model({"first.tga", "bad.tga", "last.tga"}));
+    const RunResult r =
+        s.Run(archive(c.offset, c.size), Model({"first.tga", "bad.tga", "last.tga"}));
     EXPECT_EQ(s.Out("first.tga"), ToBytes("FIRST"));
     EXPECT_EQ(s.Out("last.tga"), ToBytes("LAST"));
     if (c.fits) {
@@ -299,7 +301,7 @@ TEST(Run, NamesThatLeaveTheDirectoryAreNotWritten) {
   // Output names are lower-cased, so an absolute name must point into a lower-case directory.
   const std::string outside = "/tmp/pelt-outside-" + std::to_string(::getpid());
   ASSERT_EQ(::mkdir(outside.c_str(), 0755), 0);
-  const std::string kNames[] = {"../x.tga", "..\\x.tga", "a/b.tga",        "a\\b.tga",
+  const std::string kNames[] = {"../x.tga",   "..\\x.tga", "a/b.tga",          "a\\b.tga",
                                 "a/../x.tga", "./x.tga",   outside + "/x.tga", "/x.tga/"};
   for (const std::string& bad : kNames) {
     SCOPED_TRACE(bad);
@@ -332,7 +334,9 @@ TEST(Run, FailedEntryLeavesExistingFileUntouched) {
   for (auto& b : big) b = static_cast<std::uint8_t>(rng());
   const Case kCases[] = {
       {"entry outside the archive",
-       MixBuilder().Add("keep.tga", "new").EntrySize(0, 1 << 20).Add("small.tga", "s"), {}, false,
+       MixBuilder().Add("keep.tga", "new").EntrySize(0, 1 << 20).Add("small.tga", "s"),
+       {},
+       false,
        nullptr},
       {"write fails half way", MixBuilder().Add("keep.tga", big).Add("small.tga", "s"),
        FileSizeLimit(64 * 1024), true, "File too large"},
@@ -347,8 +351,8 @@ TEST(Run, FailedEntryLeavesExistingFileUntouched) {
       EXPECT_EQ(r.err, std::string("pelt: keep.tga: ") + c.reason + "\n");
     else
       ExpectOneReport(r, "keep.tga");
-    EXPECT_EQ(r.out, std::string(c.announced ? "now writing keep.tga\n" : "") +
-                         "now writing small.tga\n");
+    EXPECT_EQ(r.out,
+              std::string(c.announced ? "now writing keep.tga\n" : "") + "now writing small.tga\n");
     EXPECT_EQ(s.Out("keep.tga"), ToBytes("precious"));
     EXPECT_EQ(s.Out("small.tga"), ToBytes("s"));
     EXPECT_THAT(s.Written(), ElementsAre("keep.tga", "small.tga"));
@@ -411,8 +415,7 @@ TEST(Run, UnwritableOutputDirectoryIsReported) {
   WriteFile(s.archive(), MixBuilder().Add("a.tga", "a").Add("b.tga", "b").Build());
   WriteFile(s.model(), Model({"a.tga", "b.tga"}));
   ASSERT_EQ(::chmod(s.work().c_str(), 0555), 0);
-  const RunResult r =
-      RunPelt({s.archive(), s.model()}, s.work(), ObeyingPermissions());
+  const RunResult r = RunPelt({s.archive(), s.model()}, s.work(), ObeyingPermissions());
   ::chmod(s.work().c_str(), 0755);
   EXPECT_EQ(r.exit_code, 2);
   EXPECT_EQ(r.out, "");
@@ -422,9 +425,9 @@ TEST(Run, UnwritableOutputDirectoryIsReported) {
 
 TEST(Run, LaterEntryOfOneOutputNameWins) {
   Scene s;
-  const RunResult r =
-      s.Run(MixBuilder().Add("ROCK.TGA", "first").Add("other.tga", "o").Add("rock.tga", "second").Build(),
-            Model({"rock.tga", "other.tga"}));
+  const RunResult r = s.Run(
+      MixBuilder().Add("ROCK.TGA", "first").Add("other.tga", "o").Add("rock.tga", "second").Build(),
+      Model({"rock.tga", "other.tga"}));
   EXPECT_EQ(r.exit_code, 0);
   EXPECT_EQ(r.out, "now writing rock.tga\nnow writing other.tga\nnow writing rock.tga\n");
   EXPECT_EQ(s.Out("rock.tga"), ToBytes("second"));
@@ -450,12 +453,11 @@ TEST(Run, NothingToExtractIsASilentSuccess) {
   };
   const Case kCases[] = {
       {"empty model", MixBuilder().Add("a.tga", "a").Build(), {}},
-      {"model without texture names",
-       MixBuilder().Add("a.tga", "a").Build(),
+      {"model without texture names", MixBuilder().Add("a.tga", "a").Build(),
        ModelBuilder().Begin().Chunk(7, ToBytes("a.tga")).Header(50, 0).End().Build()},
       {"archive without entries", MixBuilder().Build(), Model({"a.tga"})},
-      {"archive whose index records have no names",
-       MixBuilder().ExtraIndexRecords(3).Build(), Model({"a.tga"})},
+      {"archive whose index records have no names", MixBuilder().ExtraIndexRecords(3).Build(),
+       Model({"a.tga"})},
       {"no entry referred to", MixBuilder().Add("a.tga", "a").Add("b.dds", "b").Build(),
        Model({"c.tga", "b.dds"})},
   };
@@ -494,8 +496,8 @@ TEST(Run, TgaEntriesAreCopiedByteForByte) {
   layout.EntryOffset(5, static_cast<std::int32_t>(layout.entry_offset(3)))
       .EntrySize(5, static_cast<std::int32_t>(small.size()));  // alias.tga shares small's bytes
   Scene s;
-  const RunResult r = s.Run(
-      layout.Build(), Model({"big.tga", "small.tga", "edges.tga", "odd.tga", "alias.tga"}));
+  const RunResult r =
+      s.Run(layout.Build(), Model({"big.tga", "small.tga", "edges.tga", "odd.tga", "alias.tga"}));
   EXPECT_EQ(r.exit_code, 0) << r.err;
   EXPECT_EQ(r.out,
             "now writing odd.tga\nnow writing big.tga\nnow writing small.tga\n"
