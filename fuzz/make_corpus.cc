@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <random>
 #include <string>
+#include <utility>
 
 #include "run_input.h"
 #include "testutil.h"
@@ -166,6 +167,33 @@ void Runs(Corpus* c, std::mt19937* rng) {
                           .Texture("good.tga")
                           .Header(50, 64)
                           .Build()));
+  // Every format at sizes whose sides are not multiples of 4, so the clipping of the right and
+  // bottom blocks is written to files from the first run on.
+  MixBuilder odd;
+  ModelBuilder odd_model;
+  const std::pair<std::uint32_t, std::uint32_t> kOddSizes[] = {{1, 1}, {2, 7}, {3, 5}, {7, 3},
+                                                               {5, 9}, {9, 2}, {13, 6}};
+  for (Fmt f : {Fmt::kDxt1, Fmt::kDxt3, Fmt::kDxt5}) {
+    for (const auto& [w, h] : kOddSizes) {
+      const std::string stem =
+          std::string(FmtName(f)) + "-" + std::to_string(w) + "x" + std::to_string(h);
+      odd.Add(stem + ".dds", pelt::testing::RandomDds(f, w, h, rng));
+      odd_model.Texture(stem + ".tga");
+    }
+  }
+  c->Put("run", "odd-sizes", JoinRunInput(0, odd.Build(), odd_model.Build()));
+  // Entries at the edges of what fits: the last byte, an empty entry at the very end, and
+  // offsets and sizes at the top of the signed 32-bit range.
+  MixBuilder edges;
+  edges.Add("last.tga", "L").Add("end.tga", "").Add("far.tga", "F").Add("huge.tga", "H");
+  const Bytes edges_once = edges.Build();
+  const auto end = static_cast<std::int32_t>(edges_once.size());
+  edges.EntryOffset(0, end - 1).EntryOffset(1, end).EntryOffset(2, 0x7FFFFFFF);
+  edges.EntrySize(3, 0x7FFFFFFF);
+  c->Put("run", "entries-at-the-edges",
+         JoinRunInput(0, edges.Build(),
+                      ModelBuilder().Texture("last.tga").Texture("end.tga").Texture("far.tga")
+                          .Texture("huge.tga").Build()));
   c->Put("run", "damaged-archive",
          JoinRunInput(0, MixBuilder().Add("a.tga", "1").NameCount(5).Build(),
                       ModelBuilder().Texture("a.tga").Build()));

@@ -16,7 +16,6 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <map>
 #include <set>
 #include <string>
@@ -77,9 +76,13 @@ void WriteAll(const std::string& path, std::span<const std::uint8_t> bytes) {
 }
 
 Bytes ReadAll(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
+  std::ifstream f(path, std::ios::binary | std::ios::ate);
   PELT_FUZZ_CHECK(f.good());
-  return Bytes(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+  Bytes bytes(static_cast<std::size_t>(f.tellg()));
+  f.seekg(0);
+  f.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  PELT_FUZZ_CHECK(f.good() || bytes.empty());
+  return bytes;
 }
 
 std::set<std::string> Names(const std::string& dir) {
