@@ -26,9 +26,12 @@ cmake --preset fuzz -B "$build" >/dev/null
 cmake --build "$build" --target "${targets[@]/#/fuzz_}"
 
 # The whole-run target writes files on every execution: on a memory file system when there is
-# one, it runs several times faster.
+# one, it runs several times faster. A target stopped by a finding leaves its files behind, so
+# they go into a directory of this script's own, removed at the end.
 scratch=${TMPDIR:-/tmp}
 if [ -d /dev/shm ] && [ -w /dev/shm ]; then scratch=/dev/shm; fi
+scratch=$(mktemp -d "$scratch/pelt-fuzz.XXXXXX")
+trap 'rm -rf "$scratch"' EXIT
 
 failed=()
 summary=()
@@ -43,8 +46,8 @@ for t in "${targets[@]}"; do
   status=0
   # One input at a time must stay far below these: an allocation of more than 128 MiB or a run of
   # more than 10 seconds on an input of a few kilobytes is a finding.
-  TMPDIR="$scratch" "$build/fuzz/fuzz_$t" -max_total_time="$seconds" -timeout=10 -malloc_limit_mb=128 \
-    -rss_limit_mb=2048 -dict=fuzz/pelt.dict -artifact_prefix="$work/" -print_final_stats=1 \
+  TMPDIR="$scratch" "$build/fuzz/fuzz_$t" -max_total_time="$seconds" -timeout=10 \
+    -malloc_limit_mb=128 -rss_limit_mb=2048 -dict=fuzz/pelt.dict -artifact_prefix="$work/" -print_final_stats=1 \
     "$work/corpus" "${inputs[@]}" >"$log" 2>&1 || status=$?
   end=$(date +%s.%N)
   runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
