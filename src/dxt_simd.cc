@@ -221,31 +221,48 @@ PELT_SSSE3 inline void Store128(BgraPixel* p, __m128i v) {
   }
 }
 
+// The four pixel rows of one block.
+template <DxtFormat F>
+PELT_SSSE3 inline void Block128(const std::uint8_t* src, __m128i rows[4]) {
+  constexpr bool kAlpha = F != DxtFormat::kDxt1;
+  constexpr int kColour = kAlpha ? 8 : 0;
+  const __m128i blk = kAlpha ? _mm_loadu_si128(reinterpret_cast<const __m128i*>(src))
+                             : _mm_loadl_epi64(reinterpret_cast<const __m128i*>(src));
+  const __m128i palette = Palette128<F, kColour>(blk);
+  const __m128i indices = ColourIndices128<kColour>(blk);
+  __m128i alphas = _mm_setzero_si128();
+  if constexpr (kAlpha) alphas = Alphas128<F>(blk);
+  for (int r = 0; r < 4; ++r) {
+    const __m128i ctrl = _mm_or_si128(_mm_shuffle_epi8(indices, V128(kRowBytes[r])),
+                                      V128(kAlpha ? kEntryColourBytes : kEntryBytes));
+    rows[r] = _mm_shuffle_epi8(palette, ctrl);
+    if constexpr (kAlpha) {
+      rows[r] = _mm_or_si128(rows[r], _mm_shuffle_epi8(alphas, V128(kAlphaRows[r])));
+    }
+  }
+}
+
 template <DxtFormat F, bool kStream>
 PELT_SSSE3 void Rows128(const std::uint8_t* blocks, std::uint32_t xblocks, std::uint32_t block_rows,
                         BgraPixel* out, std::size_t stride) {
   constexpr std::size_t kBlockBytes = BlockSize(F);
-  constexpr int kColour = F == DxtFormat::kDxt1 ? 0 : 8;
-  constexpr bool kAlpha = F != DxtFormat::kDxt1;
   for (std::uint32_t by = 0; by < block_rows; ++by) {
     BgraPixel* row = out + std::size_t{by} * 4 * stride;
     const std::uint8_t* src = blocks + std::size_t{by} * xblocks * kBlockBytes;
-    for (std::uint32_t bx = 0; bx < xblocks; ++bx, src += kBlockBytes, row += 4) {
-      const __m128i blk = kBlockBytes == 8 ? _mm_loadl_epi64(reinterpret_cast<const __m128i*>(src))
-                                           : _mm_loadu_si128(reinterpret_cast<const __m128i*>(src));
-      const __m128i palette = Palette128<F, kColour>(blk);
-      const __m128i indices = ColourIndices128<kColour>(blk);
-      __m128i alphas = _mm_setzero_si128();
-      if constexpr (kAlpha) alphas = Alphas128<F>(blk);
+    std::uint32_t bx = 0;
+    // Four blocks at a time, then 64 bytes of each pixel row in a row: streaming stores that
+    // leave a cache line partly written for long are slow.
+    for (; xblocks - bx >= 4; bx += 4, src += 4 * kBlockBytes, row += 16) {
+      __m128i rows[4][4];  // [block][row]
+      for (int k = 0; k < 4; ++k) Block128<F>(src + k * kBlockBytes, rows[k]);
       for (int r = 0; r < 4; ++r) {
-        const __m128i ctrl = _mm_or_si128(_mm_shuffle_epi8(indices, V128(kRowBytes[r])),
-                                          V128(kAlpha ? kEntryColourBytes : kEntryBytes));
-        __m128i pixels = _mm_shuffle_epi8(palette, ctrl);
-        if constexpr (kAlpha) {
-          pixels = _mm_or_si128(pixels, _mm_shuffle_epi8(alphas, V128(kAlphaRows[r])));
-        }
-        Store128<kStream>(row + r * stride, pixels);
+        for (int k = 0; k < 4; ++k) Store128<kStream>(row + r * stride + 4 * k, rows[k][r]);
       }
+    }
+    for (; bx < xblocks; ++bx, src += kBlockBytes, row += 4) {
+      __m128i rows[4];
+      Block128<F>(src, rows);
+      for (int r = 0; r < 4; ++r) Store128<kStream>(row + r * stride, rows[r]);
     }
   }
 }
