@@ -309,29 +309,28 @@ int Run(const Options& options, std::FILE* out, std::FILE* err) {
 
 int Main(std::span<const std::string_view> args, std::FILE* out, std::FILE* err) {
   const Args parsed = ParseArgs(args);
+  int status = kExitOk;
   switch (parsed.command) {
     case Command::kUsage:
       std::fputs(kUsage, out);
-      std::fflush(out);
-      return kExitUsage;
+      status = kExitUsage;
+      break;
     case Command::kHelp:
       std::fputs(kUsage, out);
       std::fputs(kOptionsHelp, out);
-      std::fflush(out);
-      return kExitOk;
+      break;
     case Command::kVersion:
       std::fputs("pelt " PELT_VERSION "\n", out);
-      std::fflush(out);
-      return kExitOk;
+      break;
     case Command::kBadOption:
       std::fprintf(err, "pelt: %s: %s (see pelt --help)\n",
                    Printable(parsed.error_subject).c_str(), parsed.error.c_str());
       std::fflush(err);
       return kExitUsage;
     case Command::kRun:
+      status = Run(parsed.options, out, err);
       break;
   }
-  int status = Run(parsed.options, out, err);
   // Lines that never reached their reader (a full disk, a closed pipe) are a failure too.
   if (std::fflush(out) != 0 || std::ferror(out)) {
     std::fprintf(err, "pelt: standard output: %s\n", std::strerror(errno));

@@ -108,6 +108,18 @@ TEST(HelpAndVersion, PrintOnStdoutExitZeroAndWriteNothing) {
   EXPECT_EQ(scene.Files(), kInputsOnly);
 }
 
+TEST(HelpAndVersion, AnUnwritableStandardOutputIsAFailure) {
+  for (const char* option : {"--help", "--version"}) {
+    SCOPED_TRACE(option);
+    Scene scene;
+    RunLimits limits;
+    limits.file_size_bytes = 4;  // writes past the fourth byte fail (EFBIG)
+    const RunResult r = RunPelt({option}, scene.path(), limits);
+    EXPECT_EQ(r.exit_code, 2);
+    EXPECT_EQ(r.out.size(), 4u);
+  }
+}
+
 TEST(BadOption, OneStderrLineNamingItExitOneNothingWritten) {
   struct Case {
     std::vector<std::string> args;
@@ -320,10 +332,11 @@ TEST(OutputDir, ADirectoryThatCannotBeMadeIsReportedAndNothingWritten) {
 }
 
 TEST(OutputDir, AnUnwritableDirectoryIsReportedPerFile) {
-  if (::geteuid() == 0) GTEST_SKIP() << "permission bits do not stop root";
   Scene scene;
   ASSERT_EQ(::mkdir((scene / "locked").c_str(), 0555), 0);
-  const RunResult r = scene.Run({"-o", "locked", "a.mix", "m.kzm"});
+  RunLimits limits;
+  limits.obey_permissions = true;  // even for root
+  const RunResult r = RunPelt({"-o", "locked", "a.mix", "m.kzm"}, scene.path(), limits);
   EXPECT_EQ(r.exit_code, 2);
   EXPECT_EQ(r.out, "");
   EXPECT_THAT(r.err, HasSubstr("pelt: disc.tga: "));
