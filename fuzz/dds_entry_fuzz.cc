@@ -82,9 +82,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // decoding path and the block-by-block reference all give the same pixels.
   auto again = pelt::Decompress(ddsd, blocks);
   PELT_FUZZ_CHECK(again.ok() && *again == *pixels);
-  const std::vector<BgraPixel> direct = s.format == DxtFormat::kDxt1 ? pelt::DecompressDXT1(ddsd, blocks)
-                                        : s.format == DxtFormat::kDxt3 ? pelt::DecompressDXT3(ddsd, blocks)
-                                                                       : pelt::DecompressDXT5(ddsd, blocks);
+  const std::vector<BgraPixel> direct =
+      s.format == DxtFormat::kDxt1   ? pelt::DecompressDXT1(ddsd, blocks)
+      : s.format == DxtFormat::kDxt3 ? pelt::DecompressDXT3(ddsd, blocks)
+                                     : pelt::DecompressDXT5(ddsd, blocks);
   PELT_FUZZ_CHECK(direct == *pixels);
   const std::size_t stride = std::size_t{s.xblocks} * 4;
   const std::vector<BgraPixel> reference = DecodeByBlocks(s, blocks.data());

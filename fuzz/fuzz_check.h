@@ -11,13 +11,13 @@
 
 #include "byte_source.h"
 
-#define PELT_FUZZ_CHECK(cond)                                                              \
-  do {                                                                                     \
-    if (!(cond)) {                                                                         \
-      std::fprintf(stderr, "%s:%d: invariant broken: %s\n", __FILE__, __LINE__, #cond);    \
-      std::fflush(stderr);                                                                 \
-      std::abort();                                                                        \
-    }                                                                                      \
+#define PELT_FUZZ_CHECK(cond)                                                           \
+  do {                                                                                  \
+    if (!(cond)) {                                                                      \
+      std::fprintf(stderr, "%s:%d: invariant broken: %s\n", __FILE__, __LINE__, #cond); \
+      std::fflush(stderr);                                                              \
+      std::abort();                                                                     \
+    }                                                                                   \
   } while (0)
 
 namespace pelt::fuzz {

@@ -45,7 +45,9 @@ const char* FmtName(Fmt f) { return f == Fmt::kDxt1 ? "dxt1" : f == Fmt::kDxt3 ?
 void Archives(Corpus* c, std::mt19937* rng) {
   c->Put("mix_directory", "empty", MixBuilder().Build());
   c->Put("mix_directory", "two-entries",
-         MixBuilder().Add("a.tga", "xy").Add("b.dds", pelt::testing::RandomDds(Fmt::kDxt1, 4, 4, rng))
+         MixBuilder()
+             .Add("a.tga", "xy")
+             .Add("b.dds", pelt::testing::RandomDds(Fmt::kDxt1, 4, 4, rng))
              .Build());
   c->Put("mix_directory", "names-before-index",
          MixBuilder().Add("grass.dds", "g").Add("Rock.TGA", "r").NamesBeforeIndex().Build());
@@ -88,20 +90,19 @@ void Models(Corpus* c) {
 }
 
 void DdsEntries(Corpus* c, std::mt19937* rng) {
-  struct Size { std::uint32_t w, h; };
+  struct Size {
+    std::uint32_t w, h;
+  };
   const Size kSizes[] = {{1, 1}, {4, 4}, {4, 1}, {5, 9}, {6, 6}, {8, 8}, {16, 4}, {13, 7}, {3, 17}};
   for (Fmt f : {Fmt::kDxt1, Fmt::kDxt3, Fmt::kDxt5}) {
     for (const Size& s : kSizes) {
-      c->Put("dds_entry", std::string(FmtName(f)) + "-" + std::to_string(s.w) + "x" +
-                              std::to_string(s.h),
+      c->Put("dds_entry",
+             std::string(FmtName(f)) + "-" + std::to_string(s.w) + "x" + std::to_string(s.h),
              pelt::testing::RandomDds(f, s.w, s.h, rng));
     }
-    c->Put("dds_entry", std::string(FmtName(f)) + "-mipmaps",
-           DdsBuilder(8, 8)
-               .Format(f)
-               .Data(pelt::testing::RandomBlocks(f, 4, rng))
-               .Mipmaps()
-               .Build());
+    c->Put(
+        "dds_entry", std::string(FmtName(f)) + "-mipmaps",
+        DdsBuilder(8, 8).Format(f).Data(pelt::testing::RandomBlocks(f, 4, rng)).Mipmaps().Build());
     // One byte short of the surface's blocks.
     Bytes blocks = pelt::testing::RandomBlocks(f, 4, rng);
     blocks.pop_back();
@@ -109,9 +110,12 @@ void DdsEntries(Corpus* c, std::mt19937* rng) {
            DdsBuilder(8, 8).Format(f).Data(blocks).Build());
   }
   c->Put("dds_entry", "fourcc-dxt2",
-         DdsBuilder(4, 4).FourCC("DXT2").Data(pelt::testing::RandomBlocks(Fmt::kDxt3, 1, rng))
+         DdsBuilder(4, 4)
+             .FourCC("DXT2")
+             .Data(pelt::testing::RandomBlocks(Fmt::kDxt3, 1, rng))
              .Build());
-  c->Put("dds_entry", "largest-side-few-bytes", DdsBuilder(65535, 65535).Data(Bytes(16, 0)).Build());
+  c->Put("dds_entry", "largest-side-few-bytes",
+         DdsBuilder(65535, 65535).Data(Bytes(16, 0)).Build());
   c->Put("dds_entry", "header-only", DdsBuilder(4, 4).Build());
   Bytes short_entry = DdsBuilder(4, 4).Build();
   short_entry.resize(100);
@@ -192,8 +196,12 @@ void Runs(Corpus* c, std::mt19937* rng) {
   edges.EntrySize(3, 0x7FFFFFFF);
   c->Put("run", "entries-at-the-edges",
          JoinRunInput(0, edges.Build(),
-                      ModelBuilder().Texture("last.tga").Texture("end.tga").Texture("far.tga")
-                          .Texture("huge.tga").Build()));
+                      ModelBuilder()
+                          .Texture("last.tga")
+                          .Texture("end.tga")
+                          .Texture("far.tga")
+                          .Texture("huge.tga")
+                          .Build()));
   c->Put("run", "damaged-archive",
          JoinRunInput(0, MixBuilder().Add("a.tga", "1").NameCount(5).Build(),
                       ModelBuilder().Texture("a.tga").Build()));

@@ -126,9 +126,9 @@ std::vector<std::string> Lines(const std::string& text) {
 
 // What a run must do with a directory and a set of texture names.
 struct Prediction {
-  std::vector<std::string> subjects;           // of the stderr lines, in order
-  std::vector<std::string> announced;          // the "now writing" names, in order
-  std::map<std::string, Bytes> files;          // what the output directory holds afterwards
+  std::vector<std::string> subjects;   // of the stderr lines, in order
+  std::vector<std::string> announced;  // the "now writing" names, in order
+  std::map<std::string, Bytes> files;  // what the output directory holds afterwards
 };
 
 Prediction Predict(std::span<const std::uint8_t> archive, const pelt::MixDirectory& dir,
@@ -143,9 +143,10 @@ Prediction Predict(std::span<const std::uint8_t> archive, const pelt::MixDirecto
   }
   for (std::size_t i = 0; i < dir.filenames.size(); ++i) {
     const pelt::t_mix_kv_index_entry& e = dir.indexhead[i];
-    const bool inside = e.offset >= 0 && e.size >= 0 &&
-                        std::uint64_t{static_cast<std::uint32_t>(e.offset)} +
-                                static_cast<std::uint32_t>(e.size) <= archive.size();
+    const bool inside =
+        e.offset >= 0 && e.size >= 0 &&
+        std::uint64_t{static_cast<std::uint32_t>(e.offset)} + static_cast<std::uint32_t>(e.size) <=
+            archive.size();
     const auto bytes = inside ? archive.subspan(static_cast<std::size_t>(e.offset),
                                                 static_cast<std::size_t>(e.size))
                               : std::span<const std::uint8_t>();
@@ -166,8 +167,8 @@ Prediction Predict(std::span<const std::uint8_t> archive, const pelt::MixDirecto
       p.subjects.push_back(name);
       continue;
     }
-    auto surface = pelt::CheckDdsEntry(bytes.first(std::min<std::size_t>(bytes.size(), 128)),
-                                       bytes.size());
+    auto surface =
+        pelt::CheckDdsEntry(bytes.first(std::min<std::size_t>(bytes.size(), 128)), bytes.size());
     if (!surface.ok()) {
       p.subjects.push_back(name);
       continue;
@@ -272,12 +273,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     return 0;
   }
 
-  const Prediction want = Predict(archive, *dir, *textures,
-                                  options.strict_tga ? pelt::kTgaDescriptorStrict
-                                                     : pelt::kTgaDescriptor,
-                                  s.model);
-  PELT_FUZZ_CHECK(run.status ==
-                  (want.subjects.empty() ? pelt::kExitOk : pelt::kExitReported));
+  const Prediction want =
+      Predict(archive, *dir, *textures,
+              options.strict_tga ? pelt::kTgaDescriptorStrict : pelt::kTgaDescriptor, s.model);
+  PELT_FUZZ_CHECK(run.status == (want.subjects.empty() ? pelt::kExitOk : pelt::kExitReported));
   PELT_FUZZ_CHECK(err_lines.size() == want.subjects.size());
   for (std::size_t i = 0; i < err_lines.size(); ++i)
     PELT_FUZZ_CHECK(err_lines[i].rfind("pelt: " + Shown(want.subjects[i]) + ": ", 0) == 0);

@@ -47,7 +47,8 @@ for t in "${targets[@]}"; do
   # One input at a time must stay far below these: an allocation of more than 128 MiB or a run of
   # more than 10 seconds on an input of a few kilobytes is a finding.
   TMPDIR="$scratch" "$build/fuzz/fuzz_$t" -max_total_time="$seconds" -timeout=10 \
-    -malloc_limit_mb=128 -rss_limit_mb=2048 -dict=fuzz/pelt.dict -artifact_prefix="$work/" -print_final_stats=1 \
+    -malloc_limit_mb=128 -rss_limit_mb=2048 -dict=fuzz/pelt.dict -artifact_prefix="$work/" \
+    -print_final_stats=1 \
     "$work/corpus" "${inputs[@]}" >"$log" 2>&1 || status=$?
   end=$(date +%s.%N)
   runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)

@@ -108,11 +108,11 @@ struct Case {
   Bytes (*archive)();
   Bytes (*model)();
   int exit;
-  const char* subject;  // what every stderr line names; nullptr: stderr stays empty
-  bool fatal;           // nothing written; the output directory is not even created
+  const char* subject;               // what every stderr line names; nullptr: stderr stays empty
+  bool fatal;                        // nothing written; the output directory is not even created
   std::vector<std::string> written;  // the "now writing" lines, in order: the new files
   const char* existing = nullptr;    // a file in the output directory before the run
-  bool at_once = false;  // a tiny input that must fail (or pass) within a few seconds
+  bool at_once = false;              // a tiny input that must fail (or pass) within a few seconds
 };
 
 // gtest prints a failing row by its fault, not as bytes.
@@ -240,7 +240,9 @@ const Case kCases[] = {
      },
      [] { return ModelNaming("bad.tga"); }, 2, "bad.tga", false, kGoodAndFine},
     {"DdsFourCCNotConverted",
-     [] { return ArchiveAround("bad.dds", DdsBuilder(4, 4).FourCC("DXT2").Data(Bytes(16, 0)).Build()); },
+     [] {
+       return ArchiveAround("bad.dds", DdsBuilder(4, 4).FourCC("DXT2").Data(Bytes(16, 0)).Build());
+     },
      [] { return ModelNaming("bad.tga"); }, 2, "bad.tga", false, kGoodAndFine},
 
     // Names that would leave the output directory: reported, written nowhere.
