@@ -193,8 +193,8 @@ void DecodeAlpha3BitLinear(BgraPixel* pImPos, const DXTAlphaBlock3BitLinear& blo
 
 namespace {
 
-// kThird5[a << 5 | b] = (2 x (a << 3) + (b << 3)) / 3: the channel two thirds of the way from b to
-// a, for 5-bit fields expanded by shifting. kThird6 likewise for the 6-bit green field.
+// kThird5[a << 5 | b] = (2 x (a << 3) + (b << 3)) / 3: the channel one third of the way from a to
+// b, for 5-bit fields expanded by shifting. kThird6 likewise for the 6-bit green field.
 template <int kBits>
 constexpr std::array<std::uint8_t, (1 << (2 * kBits))> MakeThirds() {
   std::array<std::uint8_t, (1 << (2 * kBits))> t{};
@@ -234,11 +234,12 @@ inline void BuildPalette(const std::uint8_t* p, bool by_endpoints, BgraPixel pal
                                 BgraPixel{kThird6[g0 << 6 | g1]} << 8 | kThird5[b0 << 5 | b1];
   const BgraPixel two_thirds1 = kOpaque | BgraPixel{kThird5[r1 << 5 | r0]} << 16 |
                                 BgraPixel{kThird6[g1 << 6 | g0]} << 8 | kThird5[b1 << 5 | b0];
-  // (r0 << 3 + r1 << 3) / 2 is exactly (r0 + r1) << 2, and green's (g0 + g1) << 1.
+  // ((r0 << 3) + (r1 << 3)) / 2 is exactly (r0 + r1) << 2, and green's (g0 + g1) << 1.
   const BgraPixel midpoint = kOpaque | (r0 + r1) << 18 | (g0 + g1) << 9 | (b0 + b1) << 2;
-  const bool three = by_endpoints && w0 <= w1;
-  pal[2] = three ? midpoint : two_thirds0;
-  pal[3] = three ? kTransparent : two_thirds1;
+  // Chosen by mask rather than by branch: the mode of the next block is anyone's guess.
+  const BgraPixel three = 0u - BgraPixel{by_endpoints && w0 <= w1};
+  pal[2] = (midpoint & three) | (two_thirds0 & ~three);
+  pal[3] = (kTransparent & three) | (two_thirds1 & ~three);
 }
 
 void RowsDxt1(const std::uint8_t* s, std::uint32_t xblocks, std::uint32_t block_rows,
@@ -294,8 +295,9 @@ inline void BuildAlphas(std::uint32_t a0, std::uint32_t a1, BgraPixel t[8]) {
   t[0] = a0 << 24;
   t[1] = a1 << 24;
   for (int k = 2; k <= 7; ++k, n += step) t[k] = static_cast<BgraPixel>((n * recip) >> 16) << 24;
-  t[6] = eight ? t[6] : 0;
-  t[7] = eight ? t[7] : 0xFF000000u;
+  const BgraPixel keep = 0u - BgraPixel{eight};  // all ones in eight-alpha mode
+  t[6] &= keep;                                  // six alphas: 0
+  t[7] |= ~keep & 0xFF000000u;                   // six alphas: 255
 }
 
 void RowsDxt5(const std::uint8_t* s, std::uint32_t xblocks, std::uint32_t block_rows,
