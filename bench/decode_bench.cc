@@ -8,11 +8,14 @@
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <map>
 #include <memory>
+#include <new>
 #include <random>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -36,11 +39,19 @@ DxtFormat ToFormat(Fmt f) {
 
 // The output buffer of each size, shared by the floor and the decoders, and the random blocks
 // (both DXT1 palette modes, both DXT5 alpha modes) of each format and size, made on first use.
-std::vector<BgraPixel>& Output(std::uint32_t side) {
-  static std::map<std::uint32_t, std::vector<BgraPixel>> outputs;
+// The output starts on a cache line, as a page-aligned one (a mapped file, say) would.
+std::span<BgraPixel> Output(std::uint32_t side) {
+  struct Free {
+    void operator()(BgraPixel* p) const { ::operator delete[](p, std::align_val_t{64}); }
+  };
+  static std::map<std::uint32_t, std::unique_ptr<BgraPixel[], Free>> outputs;
+  const std::size_t pixels = std::size_t{side} * side;
   auto& out = outputs[side];
-  if (out.empty()) out.assign(std::size_t{side} * side, 0);  // touches every page up front
-  return out;
+  if (!out) {
+    out.reset(new (std::align_val_t{64}) BgraPixel[pixels]);
+    std::fill_n(out.get(), pixels, BgraPixel{0});  // touches every page up front
+  }
+  return std::span(out.get(), pixels);
 }
 const pelt::testing::Bytes& Blocks(Fmt f, std::uint32_t side) {
   static std::map<std::pair<Fmt, std::uint32_t>, pelt::testing::Bytes> blocks;
@@ -60,7 +71,7 @@ void SetPixelCounters(benchmark::State& state, std::uint32_t side) {
 }
 
 void Floor(benchmark::State& state, std::uint32_t side) {
-  auto& out = Output(side);
+  const std::span<BgraPixel> out = Output(side);
   for (auto _ : state) {
     std::memset(out.data(), 0x5A, out.size() * sizeof(BgraPixel));
     benchmark::ClobberMemory();
@@ -69,7 +80,7 @@ void Floor(benchmark::State& state, std::uint32_t side) {
 }
 
 void Decode(benchmark::State& state, Fmt f, std::uint32_t side, DecodePath path) {
-  auto& out = Output(side);
+  const std::span<BgraPixel> out = Output(side);
   const auto& blocks = Blocks(f, side);
   for (auto _ : state) {
     pelt::DecodeBlockRowsWith(path, ToFormat(f), blocks.data(), side / 4, side / 4, out.data(),

@@ -3,25 +3,6 @@
 #include "dxt_simd.h"
 
 namespace pelt {
-namespace {
-
-#if defined(__x86_64__)
-// Outputs of at least this many bytes are written with non-temporal stores, which bypass the
-// cache: well beyond what the cache holds they save reading each line in before writing it, but
-// an output that fits is faster to write through the cache and is read again from it (the run
-// decodes bands of about 1 MiB and writes each to its file at once).
-constexpr std::size_t kStreamBytes = std::size_t{16} << 20;
-
-// Bytes from the first pixel of the first row to the end of the last row.
-std::size_t OutputBytes(std::uint32_t xblocks, std::uint32_t block_rows, std::size_t stride) {
-  if (xblocks == 0 || block_rows == 0) return 0;
-  // The caller holds a buffer this large, so none of this overflows.
-  return ((std::size_t{block_rows} * 4 - 1) * stride + std::size_t{xblocks} * 4) *
-         sizeof(BgraPixel);
-}
-#endif
-
-}  // namespace
 
 const char* PathName(DecodePath path) {
   switch (path) {
@@ -73,14 +54,13 @@ void DecodeBlockRowsWith(DecodePath path, DxtFormat format, const std::uint8_t* 
                          std::uint32_t xblocks, std::uint32_t block_rows, BgraPixel* out,
                          std::size_t stride) {
 #if defined(__x86_64__)
-  const bool stream = OutputBytes(xblocks, block_rows, stride) >= kStreamBytes;
   switch (path) {
     case DecodePath::kPortable:
       break;
     case DecodePath::kSsse3:
-      return simd::DecodeBlockRowsSsse3(format, blocks, xblocks, block_rows, out, stride, stream);
+      return simd::DecodeBlockRowsSsse3(format, blocks, xblocks, block_rows, out, stride);
     case DecodePath::kAvx2:
-      return simd::DecodeBlockRowsAvx2(format, blocks, xblocks, block_rows, out, stride, stream);
+      return simd::DecodeBlockRowsAvx2(format, blocks, xblocks, block_rows, out, stride);
   }
 #else
   (void)path;

@@ -19,9 +19,7 @@ std::vector<DecodePath> SupportedPaths();
 // The fastest supported path, chosen once.
 DecodePath BestPath();
 
-// As DecodeBlockRowsPortable, through `path` (which must be supported). The vector paths write
-// outputs of 16 MiB and more with non-temporal stores, which bypass the cache, when the rows are
-// aligned; smaller outputs, such as the run's bands, go through the cache.
+// As DecodeBlockRowsPortable, through `path` (which must be supported).
 void DecodeBlockRowsWith(DecodePath path, DxtFormat format, const std::uint8_t* blocks,
                          std::uint32_t xblocks, std::uint32_t block_rows, BgraPixel* out,
                          std::size_t stride);

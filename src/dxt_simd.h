@@ -12,15 +12,11 @@ namespace pelt::simd {
 
 #if defined(__x86_64__)
 
-// As DecodeBlockRowsPortable. With `stream` set, pixels are written with non-temporal stores,
-// which bypass the cache: faster for outputs much larger than the cache, slower for outputs that
-// are read again soon. Streaming needs aligned rows (16 bytes for SSSE3, 32 for AVX2: `out` and
-// stride x 4 bytes both multiples of it); otherwise ordinary stores are used.
+// As DecodeBlockRowsPortable.
 void DecodeBlockRowsSsse3(DxtFormat format, const std::uint8_t* blocks, std::uint32_t xblocks,
-                          std::uint32_t block_rows, BgraPixel* out, std::size_t stride,
-                          bool stream);
+                          std::uint32_t block_rows, BgraPixel* out, std::size_t stride);
 void DecodeBlockRowsAvx2(DxtFormat format, const std::uint8_t* blocks, std::uint32_t xblocks,
-                         std::uint32_t block_rows, BgraPixel* out, std::size_t stride, bool stream);
+                         std::uint32_t block_rows, BgraPixel* out, std::size_t stride);
 
 #endif
 

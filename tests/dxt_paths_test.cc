@@ -149,28 +149,6 @@ TEST(DxtPaths, EveryPathMatchesThePlainDecoderOnRandomSurfaces) {
   }
 }
 
-// Outputs of 16 MiB and more are written with non-temporal stores when the rows are aligned, and
-// with ordinary stores when they are not. Rows far apart make the output that large cheaply.
-TEST(DxtPaths, LargeOutputsMatchThePlainDecoderAlignedOrNot) {
-  constexpr std::uint32_t kWidth = 68, kHeight = 64;
-  constexpr std::size_t kStride = 66 * 1024 + 8;  // a multiple of 8: 32-byte rows stay aligned
-  std::mt19937 rng(77);
-  for (Fmt f : {Fmt::kDxt1, Fmt::kDxt3, Fmt::kDxt5}) {
-    const Bytes blocks = testing::RandomBlocks(f, testing::BlocksFor(kWidth, kHeight), &rng);
-    const Bytes want = testing::ReferenceDecode(f, blocks, kWidth, kHeight);
-    for (DecodePath path : SupportedPaths()) {
-      for (std::size_t misalign : {0, 1, 4}) {
-        SCOPED_TRACE(std::string(PathName(path)) + " " + Name(f) + " misaligned by " +
-                     std::to_string(misalign));
-        const Decoded d =
-            DecodeThrough(path, f, blocks, kWidth / 4, kHeight / 4, kStride, misalign);
-        ASSERT_GE((d.height - 1) * d.stride * sizeof(BgraPixel), std::size_t{16} << 20);
-        EXPECT_TRUE(Matches(d, want));
-      }
-    }
-  }
-}
-
 // Blocks whose colours and alphas were worked out by hand. Every colour half has the index rows
 // E4 1B 00 FF: indices 0 1 2 3, then 3 2 1 0, then four 0, then four 3.
 TEST(DxtPaths, HandComputedBlocks) {
