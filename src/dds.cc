@@ -77,9 +77,12 @@ DDSURFACEDESC2 ReadSurfaceDesc(std::span<const std::uint8_t, kDdsSurfaceDescSize
 
 const char* FormatName(DxtFormat f) {
   switch (f) {
-    case DxtFormat::kDxt1: return "DXT1";
-    case DxtFormat::kDxt3: return "DXT3";
-    case DxtFormat::kDxt5: return "DXT5";
+    case DxtFormat::kDxt1:
+      return "DXT1";
+    case DxtFormat::kDxt3:
+      return "DXT3";
+    case DxtFormat::kDxt5:
+      return "DXT5";
   }
   return "?";
 }
@@ -100,7 +103,9 @@ void GetColorBlockColors(const DXTColBlock& block, PaletteMode mode, Color8888* 
   *col_0 = c0;
   *col_1 = c1;
   // Truncating division, no bias: the sums are at most 756, the results at most 252.
-  const auto third = [](int near, int far) { return static_cast<std::uint8_t>((2 * near + far) / 3); };
+  const auto third = [](int near, int far) {
+    return static_cast<std::uint8_t>((2 * near + far) / 3);
+  };
   const auto half = [](int x, int y) { return static_cast<std::uint8_t>((x + y) / 2); };
   if (mode == PaletteMode::kFourColour || block.col0 > block.col1) {
     *col_2 = Color8888{third(c0.r, c1.r), third(c0.g, c1.g), third(c0.b, c1.b), 255};
@@ -329,9 +334,12 @@ void RowsDxt5(const std::uint8_t* s, std::uint32_t xblocks, std::uint32_t block_
 void DecodeBlockRowsPortable(DxtFormat format, const std::uint8_t* blocks, std::uint32_t xblocks,
                              std::uint32_t block_rows, BgraPixel* out, std::size_t stride) {
   switch (format) {
-    case DxtFormat::kDxt1: return RowsDxt1(blocks, xblocks, block_rows, out, stride);
-    case DxtFormat::kDxt3: return RowsDxt3(blocks, xblocks, block_rows, out, stride);
-    case DxtFormat::kDxt5: return RowsDxt5(blocks, xblocks, block_rows, out, stride);
+    case DxtFormat::kDxt1:
+      return RowsDxt1(blocks, xblocks, block_rows, out, stride);
+    case DxtFormat::kDxt3:
+      return RowsDxt3(blocks, xblocks, block_rows, out, stride);
+    case DxtFormat::kDxt5:
+      return RowsDxt5(blocks, xblocks, block_rows, out, stride);
   }
 }
 
@@ -386,19 +394,26 @@ Result<DdsSurface> CheckSurface(const DDSURFACEDESC2& ddsd, std::uint64_t data_s
   const std::uint32_t fourcc = ddsd.ddpfPixelFormat.dwFourCC;
   DxtFormat format;
   switch (fourcc) {
-    case kFourCCDxt1: format = DxtFormat::kDxt1; break;
-    case kFourCCDxt3: format = DxtFormat::kDxt3; break;
-    case kFourCCDxt5: format = DxtFormat::kDxt5; break;
-    default: return Status::Unsupported("unsupported format " + FourCCText(fourcc));
+    case kFourCCDxt1:
+      format = DxtFormat::kDxt1;
+      break;
+    case kFourCCDxt3:
+      format = DxtFormat::kDxt3;
+      break;
+    case kFourCCDxt5:
+      format = DxtFormat::kDxt5;
+      break;
+    default:
+      return Status::Unsupported("unsupported format " + FourCCText(fourcc));
   }
   return CheckShape(format, ddsd.dwWidth, ddsd.dwHeight, data_size);
 }
 
 Result<DdsSurface> CheckDdsEntry(std::span<const std::uint8_t> head, std::uint64_t entry_size) {
   if (entry_size < kDdsHeaderSize || head.size() < kDdsHeaderSize) {
-    return Status::Corrupt("DDS entry is " + std::to_string(std::min<std::uint64_t>(entry_size, head.size())) +
-                           " bytes, shorter than its " + std::to_string(kDdsHeaderSize) +
-                           "-byte header");
+    return Status::Corrupt(
+        "DDS entry is " + std::to_string(std::min<std::uint64_t>(entry_size, head.size())) +
+        " bytes, shorter than its " + std::to_string(kDdsHeaderSize) + "-byte header");
   }
   // The magic (the first 4 bytes) is never compared.
   const DDSURFACEDESC2 ddsd =
@@ -461,9 +476,12 @@ Result<std::vector<BgraPixel>> Decompress(const DDSURFACEDESC2& ddsd,
   const Result<DdsSurface> checked = CheckSurface(ddsd, s.size());
   if (!checked.ok()) return checked.status();
   switch (checked->format) {
-    case DxtFormat::kDxt1: return DecompressDXT1(ddsd, s);
-    case DxtFormat::kDxt3: return DecompressDXT3(ddsd, s);
-    case DxtFormat::kDxt5: return DecompressDXT5(ddsd, s);
+    case DxtFormat::kDxt1:
+      return DecompressDXT1(ddsd, s);
+    case DxtFormat::kDxt3:
+      return DecompressDXT3(ddsd, s);
+    case DxtFormat::kDxt5:
+      return DecompressDXT5(ddsd, s);
   }
   return Status::Unsupported("unsupported format");
 }

@@ -61,7 +61,8 @@ Result<std::vector<Rgba>> DecodeEntry(const Bytes& entry) {
   const std::span<const std::uint8_t> all(entry);
   auto checked = CheckDdsEntry(all.first(std::min(entry.size(), kDdsHeaderSize)), entry.size());
   if (!checked.ok()) return checked.status();
-  const DDSURFACEDESC2 ddsd = ReadSurfaceDesc(all.subspan(kDdsMagicSize).first<kDdsSurfaceDescSize>());
+  const DDSURFACEDESC2 ddsd =
+      ReadSurfaceDesc(all.subspan(kDdsMagicSize).first<kDdsSurfaceDescSize>());
   auto pixels = Decompress(ddsd, all.subspan(kDdsHeaderSize));
   if (!pixels.ok()) return pixels.status();
   std::vector<Rgba> out;
@@ -82,21 +83,45 @@ TEST(ColourPalette, ExpandsByShiftAndInterpolatesWithTruncation) {
     std::array<Rgba, 4> want;
   };
   const Case kCases[] = {
-      {"red over blue: four colours", 0xF800, 0x001F, kByEnds,
+      {"red over blue: four colours",
+       0xF800,
+       0x001F,
+       kByEnds,
        {{{248, 0, 0, 255}, {0, 0, 248, 255}, {165, 0, 82, 255}, {82, 0, 165, 255}}}},
-      {"blue under red: three colours and the transparent entry", 0x001F, 0xF800, kByEnds,
+      {"blue under red: three colours and the transparent entry",
+       0x001F,
+       0xF800,
+       kByEnds,
        {{{0, 0, 248, 255}, {248, 0, 0, 255}, {124, 0, 124, 255}, kClear}}},
-      {"blue under red, colour half of DXT3/DXT5: still four colours", 0x001F, 0xF800, kFour,
+      {"blue under red, colour half of DXT3/DXT5: still four colours",
+       0x001F,
+       0xF800,
+       kFour,
        {{{0, 0, 248, 255}, {248, 0, 0, 255}, {82, 0, 165, 255}, {165, 0, 82, 255}}}},
-      {"equal endpoints select three colours", 0x1234, 0x1234, kByEnds,
+      {"equal endpoints select three colours",
+       0x1234,
+       0x1234,
+       kByEnds,
        {{{16, 68, 160, 255}, {16, 68, 160, 255}, {16, 68, 160, 255}, kClear}}},
-      {"equal endpoints, four-colour request: four equal entries", 0x1234, 0x1234, kFour,
+      {"equal endpoints, four-colour request: four equal entries",
+       0x1234,
+       0x1234,
+       kFour,
        {{{16, 68, 160, 255}, {16, 68, 160, 255}, {16, 68, 160, 255}, {16, 68, 160, 255}}}},
-      {"0xFFFF expands to 248, 252, 248 (no bit replication)", 0xFFFF, 0x0000, kByEnds,
+      {"0xFFFF expands to 248, 252, 248 (no bit replication)",
+       0xFFFF,
+       0x0000,
+       kByEnds,
        {{{248, 252, 248, 255}, {0, 0, 0, 255}, {165, 168, 165, 255}, {82, 84, 82, 255}}}},
-      {"midpoint floors", 0x0000, 0xFFFF, kByEnds,
+      {"midpoint floors",
+       0x0000,
+       0xFFFF,
+       kByEnds,
        {{{0, 0, 0, 255}, {248, 252, 248, 255}, {124, 126, 124, 255}, kClear}}},
-      {"every fraction is dropped, no bias", 0x8410, 0x7BEF, kByEnds,
+      {"every fraction is dropped, no bias",
+       0x8410,
+       0x7BEF,
+       kByEnds,
        {{{128, 128, 128, 255}, {120, 124, 120, 255}, {125, 126, 125, 255}, {122, 125, 122, 255}}}},
   };
   for (const Case& c : kCases) {
@@ -123,13 +148,16 @@ TEST(BlockDecoders, TouchOnlyTheirTile) {
     std::function<void(BgraPixel*)> decode;
   };
   const Case kCases[] = {
-      {"colour", [&](BgraPixel* p) {
+      {"colour",
+       [&](BgraPixel* p) {
          DecodeColorBlock(p, ReadColBlock(block), kStride, {1, 2, 3, 4}, {5, 6, 7, 8}, {}, {});
        }},
-      {"explicit alpha", [&](BgraPixel* p) {
+      {"explicit alpha",
+       [&](BgraPixel* p) {
          DecodeAlphaExplicit(p, ReadAlphaBlockExplicit(block), kStride, alphazero);
        }},
-      {"3-bit alpha", [&](BgraPixel* p) {
+      {"3-bit alpha",
+       [&](BgraPixel* p) {
          DecodeAlpha3BitLinear(p, ReadAlphaBlock3BitLinear(block), kStride, alphazero);
        }},
   };
@@ -164,7 +192,8 @@ TEST(ColourBlock, TwoBitIndicesLeftmostPixelInLowBits) {
 // transparent entry, or 255), and keep red, green and blue.
 std::vector<Rgba> DecodeAlphaOver(const std::function<void(BgraPixel*)>& decode) {
   BgraPixel tile[16];
-  for (int i = 0; i < 16; ++i) tile[i] = PackBgra({0x12, 0x34, 0x56, std::uint8_t(i % 2 ? 0 : 255)});
+  for (int i = 0; i < 16; ++i)
+    tile[i] = PackBgra({0x12, 0x34, 0x56, std::uint8_t(i % 2 ? 0 : 255)});
   decode(tile);
   std::vector<Rgba> out;
   for (BgraPixel p : tile) out.push_back(ToRgba(p));
@@ -188,8 +217,9 @@ TEST(ExplicitAlpha, NibbleTimes17LowNibbleFirst) {
        {0xA5, 0xF0, 0x34, 0x12, 0x00, 0x00, 0xFF, 0xFF},
        {85, 170, 0, 255, 68, 51, 34, 17, 0, 0, 0, 0, 255, 255, 255, 255}},
       {"all zero: alpha 0, colour kept", Bytes(8, 0), {}},
-      {"8 gives 136", Bytes(8, 0x88), {136, 136, 136, 136, 136, 136, 136, 136, 136, 136, 136, 136,
-                                       136, 136, 136, 136}},
+      {"8 gives 136",
+       Bytes(8, 0x88),
+       {136, 136, 136, 136, 136, 136, 136, 136, 136, 136, 136, 136, 136, 136, 136, 136}},
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.what);
@@ -220,9 +250,9 @@ TEST(ThreeBitAlpha, TableModesAndTruncation) {
     EXPECT_EQ(std::vector<int>(table.begin(), table.end()),
               std::vector<int>(c.want.begin(), c.want.end()));
     // Through the row decoder: indices 0-3 in rows 0 and 2, 4-7 in rows 1 and 3.
-    const std::vector<Rgba> pixels = DecodeOneBlock(
-        DxtFormat::kDxt5, Concat({c.a0, c.a1, 0x88, 0xC6, 0xFA, 0x88, 0xC6, 0xFA},
-                                 ColourHalf(0x1234, 0x1234, {0, 0, 0, 0})));
+    const std::vector<Rgba> pixels =
+        DecodeOneBlock(DxtFormat::kDxt5, Concat({c.a0, c.a1, 0x88, 0xC6, 0xFA, 0x88, 0xC6, 0xFA},
+                                                ColourHalf(0x1234, 0x1234, {0, 0, 0, 0})));
     for (int i = 0; i < 16; ++i) EXPECT_EQ(pixels[i], (Rgba{16, 68, 160, c.want[i % 8]})) << i;
   }
 }
@@ -296,10 +326,10 @@ TEST(DxtSurface, BlocksLandInPlaceAndEdgeBlocksAreClipped) {
   };
   for (Fmt f : {Fmt::kDxt1, Fmt::kDxt3, Fmt::kDxt5}) {
     for (const Case& c : kCases) {
-      SCOPED_TRACE(::testing::Message() << "format " << static_cast<int>(f) << ", " << c.width
-                                        << "x" << c.height);
-      auto pixels =
-          DecodeEntry(DdsBuilder(c.width, c.height).Format(f).Data(MarkedBlocks(f, c.width, c.height)).Build());
+      SCOPED_TRACE(::testing::Message()
+                   << "format " << static_cast<int>(f) << ", " << c.width << "x" << c.height);
+      auto pixels = DecodeEntry(
+          DdsBuilder(c.width, c.height).Format(f).Data(MarkedBlocks(f, c.width, c.height)).Build());
       ASSERT_TRUE(pixels.ok()) << pixels.status().message();
       ASSERT_EQ(pixels->size(), std::size_t{c.width} * c.height);
       for (std::uint32_t y = 0; y < c.height; ++y)
@@ -332,19 +362,23 @@ std::vector<BgraPixel> DecodeByBlocks(DxtFormat f, const Bytes& data, std::uint3
     BgraPixel* at = &out[(i / xblocks) * 4 * stride + (i % xblocks) * 4];
     const DXTColBlock colour = ReadColBlock(f == DxtFormat::kDxt1 ? b : b + 8);
     Color8888 c[4];
-    GetColorBlockColors(colour, f == DxtFormat::kDxt1 ? PaletteMode::kByEndpoints : PaletteMode::kFourColour,
-                        &c[0], &c[1], &c[2], &c[3]);
+    GetColorBlockColors(
+        colour, f == DxtFormat::kDxt1 ? PaletteMode::kByEndpoints : PaletteMode::kFourColour, &c[0],
+        &c[1], &c[2], &c[3]);
     DecodeColorBlock(at, colour, stride, c[0], c[1], c[2], c[3]);
-    if (f == DxtFormat::kDxt3) DecodeAlphaExplicit(at, ReadAlphaBlockExplicit(b), stride, alphazero);
-    if (f == DxtFormat::kDxt5) DecodeAlpha3BitLinear(at, ReadAlphaBlock3BitLinear(b), stride, alphazero);
+    if (f == DxtFormat::kDxt3)
+      DecodeAlphaExplicit(at, ReadAlphaBlockExplicit(b), stride, alphazero);
+    if (f == DxtFormat::kDxt5)
+      DecodeAlpha3BitLinear(at, ReadAlphaBlock3BitLinear(b), stride, alphazero);
   }
   return out;
 }
 
 TEST(DxtSurface, RowDecoderWritesTheBytesOfTheBlockDecoders) {
   std::mt19937 rng(11);
-  const std::pair<DxtFormat, Fmt> kFormats[] = {
-      {DxtFormat::kDxt1, Fmt::kDxt1}, {DxtFormat::kDxt3, Fmt::kDxt3}, {DxtFormat::kDxt5, Fmt::kDxt5}};
+  const std::pair<DxtFormat, Fmt> kFormats[] = {{DxtFormat::kDxt1, Fmt::kDxt1},
+                                                {DxtFormat::kDxt3, Fmt::kDxt3},
+                                                {DxtFormat::kDxt5, Fmt::kDxt5}};
   for (const auto& [f, fmt] : kFormats) {
     SCOPED_TRACE(FormatName(f));
     const std::size_t extra = f == DxtFormat::kDxt5 ? 65536 : 4096;
@@ -372,7 +406,8 @@ TEST(DxtSurface, RowDecoderWritesTheBytesOfTheBlockDecoders) {
     const std::vector<BgraPixel> slow = DecodeByBlocks(f, data, kXBlocks);
     ASSERT_EQ(fast.size(), slow.size());
     const auto diff = std::mismatch(fast.begin(), fast.end(), slow.begin());
-    EXPECT_TRUE(diff.first == fast.end()) << "first difference at pixel " << (diff.first - fast.begin());
+    EXPECT_TRUE(diff.first == fast.end())
+        << "first difference at pixel " << (diff.first - fast.begin());
   }
 }
 
@@ -452,21 +487,43 @@ TEST(DdsChecks, SurfaceDecodersReadNothingBeyondShortData) {
 
 TEST(SurfaceDesc, EveryFieldAtItsOffset) {
   Bytes bytes;
-  for (std::uint32_t at = 0; at < kDdsSurfaceDescSize; at += 4) pelt::testing::PutU32(&bytes, 0xD0000000 | at);
+  for (std::uint32_t at = 0; at < kDdsSurfaceDescSize; at += 4)
+    pelt::testing::PutU32(&bytes, 0xD0000000 | at);
   const DDSURFACEDESC2 d = ReadSurfaceDesc(std::span(bytes).first<kDdsSurfaceDescSize>());
-  const std::uint32_t got[] = {
-      d.dwSize, d.dwFlags, d.dwHeight, d.dwWidth, d.dwLinearSize, d.dwDepth, d.dwMipMapCount,
-      d.dwAlphaBitDepth, d.dwReserved, d.lpSurface,
-      d.ddckCKDestOverlay.dwColorSpaceLowValue, d.ddckCKDestOverlay.dwColorSpaceHighValue,
-      d.ddckCKDestBlt.dwColorSpaceLowValue, d.ddckCKDestBlt.dwColorSpaceHighValue,
-      d.ddckCKSrcOverlay.dwColorSpaceLowValue, d.ddckCKSrcOverlay.dwColorSpaceHighValue,
-      d.ddckCKSrcBlt.dwColorSpaceLowValue, d.ddckCKSrcBlt.dwColorSpaceHighValue,
-      d.ddpfPixelFormat.dwSize, d.ddpfPixelFormat.dwFlags, d.ddpfPixelFormat.dwFourCC,
-      d.ddpfPixelFormat.dwRGBBitCount, d.ddpfPixelFormat.dwRBitMask, d.ddpfPixelFormat.dwGBitMask,
-      d.ddpfPixelFormat.dwBBitMask, d.ddpfPixelFormat.dwRGBAlphaBitMask,
-      d.ddsCaps.dwCaps, d.ddsCaps.dwCaps2, d.ddsCaps.dwCaps3, d.ddsCaps.dwCaps4, d.dwTextureStage};
+  const std::uint32_t got[] = {d.dwSize,
+                               d.dwFlags,
+                               d.dwHeight,
+                               d.dwWidth,
+                               d.dwLinearSize,
+                               d.dwDepth,
+                               d.dwMipMapCount,
+                               d.dwAlphaBitDepth,
+                               d.dwReserved,
+                               d.lpSurface,
+                               d.ddckCKDestOverlay.dwColorSpaceLowValue,
+                               d.ddckCKDestOverlay.dwColorSpaceHighValue,
+                               d.ddckCKDestBlt.dwColorSpaceLowValue,
+                               d.ddckCKDestBlt.dwColorSpaceHighValue,
+                               d.ddckCKSrcOverlay.dwColorSpaceLowValue,
+                               d.ddckCKSrcOverlay.dwColorSpaceHighValue,
+                               d.ddckCKSrcBlt.dwColorSpaceLowValue,
+                               d.ddckCKSrcBlt.dwColorSpaceHighValue,
+                               d.ddpfPixelFormat.dwSize,
+                               d.ddpfPixelFormat.dwFlags,
+                               d.ddpfPixelFormat.dwFourCC,
+                               d.ddpfPixelFormat.dwRGBBitCount,
+                               d.ddpfPixelFormat.dwRBitMask,
+                               d.ddpfPixelFormat.dwGBitMask,
+                               d.ddpfPixelFormat.dwBBitMask,
+                               d.ddpfPixelFormat.dwRGBAlphaBitMask,
+                               d.ddsCaps.dwCaps,
+                               d.ddsCaps.dwCaps2,
+                               d.ddsCaps.dwCaps3,
+                               d.ddsCaps.dwCaps4,
+                               d.dwTextureStage};
   static_assert(std::size(got) * 4 == kDdsSurfaceDescSize);
-  for (std::uint32_t i = 0; i < std::size(got); ++i) EXPECT_EQ(got[i], 0xD0000000 | (4 * i)) << "offset " << 4 * i;
+  for (std::uint32_t i = 0; i < std::size(got); ++i)
+    EXPECT_EQ(got[i], 0xD0000000 | (4 * i)) << "offset " << 4 * i;
   EXPECT_EQ(d.dwHeight, 0xD0000008u);
   EXPECT_EQ(d.dwWidth, 0xD000000Cu);
   EXPECT_EQ(d.ddpfPixelFormat.dwFourCC, 0xD0000050u);
