@@ -17,8 +17,8 @@
 // the pair is one 32-byte store.
 //
 // Rows are stored through the cache whatever the output's size. Non-temporal (streaming) stores
-// were tried for outputs far larger than the cache: with these loops they were two to seven times
-// slower than ordinary stores, which keep up with memset of the same buffer.
+// were tried for outputs far larger than the cache: with these loops they took 1.7 to 7 times as
+// long as ordinary stores, which keep up with memset of the same buffer.
 //
 // Division by multiply-high. With m = ceil(2^16 / d) and e = m d - 2^16 (0 < e < d),
 // x m / 2^16 = x / d + x e / (d 2^16). The fraction of x / d is at most (d - 1) / d, so the
