@@ -34,8 +34,8 @@
 #include <string_view>
 #include <vector>
 
-#include "tga.h"
 #include "testutil.h"
+#include "tga.h"
 
 namespace {
 
@@ -96,7 +96,8 @@ class File {
   void Write(const Bytes& b) { Write(b.data(), b.size()); }
   void WriteAt(std::uint64_t at, const Bytes& b) {
     if (std::fseek(f_, static_cast<long>(at), SEEK_SET) != 0) Die(path_ + ": seek failed");
-    if (std::fwrite(b.data(), 1, b.size(), f_) != b.size()) Die(path_ + ": " + std::strerror(errno));
+    if (std::fwrite(b.data(), 1, b.size(), f_) != b.size())
+      Die(path_ + ": " + std::strerror(errno));
     std::fseek(f_, 0, SEEK_END);
   }
   void Close() {
@@ -209,11 +210,11 @@ struct Totals {
   std::uint64_t archive_bytes = 0;
   std::size_t entries = 0, model_names = 0;
   std::size_t conversions = 0, copies = 0;
-  std::uint64_t convert_bytes = 0;  // TGA files pelt writes for DDS entries, headers included
+  std::uint64_t convert_bytes = 0;     // TGA files pelt writes for DDS entries, headers included
   std::uint64_t compressed_bytes = 0;  // the DDS entries those come from
-  std::uint64_t copy_bytes = 0;     // TGA entries pelt copies
-  std::uint64_t largest_entry = 0;  // the largest entry pelt reads
-  std::uint64_t directory_bytes = 0;  // header, index and name table
+  std::uint64_t copy_bytes = 0;        // TGA entries pelt copies
+  std::uint64_t largest_entry = 0;     // the largest entry pelt reads
+  std::uint64_t directory_bytes = 0;   // header, index and name table
 };
 
 class Ranges {
@@ -244,7 +245,8 @@ void AddTga(ArchiveWriter* ar, const std::string& name, std::uint16_t w, std::ui
   *offset = ar->Begin(name, *size);
   const auto header = pelt::EncodeTgaHeader(pelt::MakeTgaHeader(w, h, pelt::kTgaDescriptorStrict));
   ar->Data(header.data(), header.size());
-  std::vector<std::uint8_t> band(static_cast<std::size_t>(std::min<std::uint64_t>(pixels, 4 * kMiB)));
+  std::vector<std::uint8_t> band(
+      static_cast<std::size_t>(std::min<std::uint64_t>(pixels, 4 * kMiB)));
   for (std::uint64_t left = pixels; left > 0;) {
     const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(left, band.size()));
     fill->Fill(band.data(), n);
@@ -284,9 +286,11 @@ Totals MakeWhole(const std::string& dir, double scale) {
     std::uint32_t w = i < 3 ? 4096 : kSides[side_of(rng)];
     std::uint32_t h = w;
     const double shape = unit(rng);
-    if (shape < 0.15) h = std::max<std::uint32_t>(64, w / 2);  // wide
-    else if (shape < 0.25) w = std::max<std::uint32_t>(64, w / 4);  // tall
-    if (i >= 3 && unit(rng) < 0.2) {  // odd sizes, not a multiple of 4 on either side
+    if (shape < 0.15)
+      h = std::max<std::uint32_t>(64, w / 2);  // wide
+    else if (shape < 0.25)
+      w = std::max<std::uint32_t>(64, w / 4);  // tall
+    if (i >= 3 && unit(rng) < 0.2) {           // odd sizes, not a multiple of 4 on either side
       w = std::max<std::uint32_t>(64, w - 1 - static_cast<std::uint32_t>(unit(rng) * (w / 3.0)));
       h = std::max<std::uint32_t>(65, h - 3 - static_cast<std::uint32_t>(unit(rng) * (h / 3.0)));
     }
@@ -311,7 +315,9 @@ Totals MakeWhole(const std::string& dir, double scale) {
       }
     } else {
       const Fmt f = i < 3 ? static_cast<Fmt>(i)
-                          : (unit(rng) < 0.4 ? Fmt::kDxt1 : unit(rng) < 0.33 ? Fmt::kDxt3 : Fmt::kDxt5);
+                          : (unit(rng) < 0.4    ? Fmt::kDxt1
+                             : unit(rng) < 0.33 ? Fmt::kDxt3
+                                                : Fmt::kDxt5);
       name += upper ? ".DDS" : ".dds";
       pelt::testing::DdsBuilder dds(w, h);
       dds.Format(f).Data(pelt::testing::RandomBlocks(f, pelt::testing::BlocksFor(w, h), &rng));
@@ -436,7 +442,8 @@ Totals MakeMany(const std::string& dir, double scale) {
 
 void Print(std::FILE* out, const char* what, const Totals& t) {
   std::fprintf(out,
-               "%-7s %7zu entries %11" PRIu64 " bytes, %6zu model names: %5zu conversions "
+               "%-7s %7zu entries %11" PRIu64
+               " bytes, %6zu model names: %5zu conversions "
                "writing %11" PRIu64 " bytes, %5zu TGA copies of %10" PRIu64 " bytes\n",
                what, t.entries, t.archive_bytes, t.model_names, t.conversions, t.convert_bytes,
                t.copies, t.copy_bytes);
@@ -444,7 +451,8 @@ void Print(std::FILE* out, const char* what, const Totals& t) {
 
 void PrintEnv(std::FILE* out, const char* what, const Totals& t) {
   std::fprintf(out,
-               "%s_archive_bytes=%" PRIu64 "\n%s_entries=%zu\n%s_model_names=%zu\n"
+               "%s_archive_bytes=%" PRIu64
+               "\n%s_entries=%zu\n%s_model_names=%zu\n"
                "%s_conversions=%zu\n%s_convert_bytes=%" PRIu64 "\n%s_compressed_bytes=%" PRIu64
                "\n%s_copies=%zu\n%s_copy_bytes=%" PRIu64 "\n%s_largest_entry=%" PRIu64
                "\n%s_directory_bytes=%" PRIu64 "\n",
@@ -463,7 +471,8 @@ int main(int argc, char** argv) {
     if (a == "--scale" && i + 1 < argc) {
       char* end = nullptr;
       scale = std::strtod(argv[++i], &end);
-      if (*end != '\0' || !(scale > 0) || scale > 1.8) Die("--scale takes a number above 0, at most 1.8");
+      if (*end != '\0' || !(scale > 0) || scale > 1.8)
+        Die("--scale takes a number above 0, at most 1.8");
     } else if (dir.empty() && !a.empty() && a[0] != '-') {
       dir = a;
     } else {
