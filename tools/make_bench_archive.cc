@@ -16,6 +16,8 @@
 //
 //   whole.floor, single.floor files of as many bytes as pelt writes for the conversions
 //   *.ranges                  "offset size name" of every TGA entry pelt copies, for copy_floor
+//   whole.files               "0 0 name" of every file pelt converts for whole.kzm: copy_floor
+//                             creates them empty, which is what creating them costs
 //   bench.env                 the totals as shell assignments
 //
 // Entries are generated and written one at a time, so memory stays at one entry (at most a
@@ -269,6 +271,7 @@ Totals MakeWhole(const std::string& dir, double scale) {
   Filler fill(0x5EED0001);
   ArchiveWriter ar(dir + "/whole.mix");
   Ranges ranges(dir + "/whole.ranges");
+  Ranges files(dir + "/whole.files");
   pelt::testing::ModelBuilder model;
   model.Begin(0x0100);  // the model's root container
   Totals t;
@@ -327,6 +330,7 @@ Totals MakeWhole(const std::string& dir, double scale) {
       if (ar.pos() + size > kArchiveLimit - 64 * kMiB) break;
       ar.Add(name, data);
       if (wanted) {
+        files.Add(0, 0, Lower(base) + ".tga");
         ++t.conversions;
         t.convert_bytes += ConvertedBytes(w, h);
         t.compressed_bytes += size;
@@ -359,6 +363,7 @@ Totals MakeWhole(const std::string& dir, double scale) {
   t.entries = ar.count();
   t.archive_bytes = ar.Finish(&t.directory_bytes);
   ranges.Close();
+  files.Close();
   WriteWhole(dir + "/whole.kzm", model.Build());
   WriteFloorFile(dir + "/whole.floor", t.convert_bytes, 0x5EED0002);
   return t;
@@ -496,7 +501,7 @@ int main(int argc, char** argv) {
     std::FILE* env = std::fopen((dir + "/bench.env").c_str(), "w");
     if (env == nullptr) Die(dir + "/bench.env: " + std::strerror(errno));
     // Bump `generator` whenever the data changes, so that kept data directories are remade.
-    std::fprintf(env, "generator=2\nscale=%g\n", scale);
+    std::fprintf(env, "generator=3\nscale=%g\n", scale);
     PrintEnv(env, "whole", whole);
     PrintEnv(env, "single", single);
     PrintEnv(env, "bigtga", bigtga);
