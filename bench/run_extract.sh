@@ -13,6 +13,10 @@
 #   many    100,000 tiny TGA entries, a model of 10,000 names; pelt against copy_floor writing the
 #           same 10,000 files, and pelt --list (matching, no output)
 #
+# pelt writes one file per converted texture where the cp floor writes one file in all, so on a
+# filesystem where creating files is dear the whole run is bound by that; the run prints what
+# creating those files costs, and PELT_BENCH_DIR on a tmpfs shows pelt's own share.
+#
 # --quick (PELT_BENCH_SCALE=0.05 and 3 runs) shrinks the whole, bigtga and many cases: a check
 # that everything works, in well under a minute; its figures are not the targets'. Environment:
 #   PELT_BUILD_DIR          where pelt, make_bench_archive and copy_floor are (build/release)
