@@ -57,7 +57,12 @@ void Archives(Corpus* c, std::mt19937* rng) {
   c->Put("mix_directory", "name-bytes-after-nul",
          MixBuilder().AddRawName(ToBytes(std::string("ab.tga\0junk", 11)), ToBytes("q")).Build());
   MixBuilder many;
-  for (int i = 0; i < 24; ++i) many.Add("t" + std::to_string(i) + ".tga", std::string(i, 'x'));
+  for (int i = 0; i < 24; ++i) {
+    std::string name = std::to_string(i);  // built up in place: GCC 12 misreports "t" + ... + ".tga"
+    name.insert(0, 1, 't');
+    name += ".tga";
+    many.Add(name, std::string(i, 'x'));
+  }
   c->Put("mix_directory", "many-entries", many.Build());
   c->Put("mix_directory", "name-count-above-index-count",
          MixBuilder().Add("a.tga", "1").NameCount(2).Build());
