@@ -303,18 +303,6 @@ const Case kCases[] = {
 };
 // clang-format on
 
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::size_t start = 0;
-  while (start < text.size()) {
-    std::size_t nl = text.find('\n', start);
-    if (nl == std::string::npos) nl = text.size();
-    lines.push_back(text.substr(start, nl - start));
-    start = nl + 1;
-  }
-  return lines;
-}
-
 class HostileInput : public ::testing::TestWithParam<Case> {};
 
 TEST_P(HostileInput, FailsCleanlyUnderAMemoryLimit) {

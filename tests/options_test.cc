@@ -21,21 +21,6 @@ using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::StartsWith;
 
-constexpr char kUsage[] =
-    "pelt usage:\n"
-    "pelt filename.mix filename.kzm\n"
-    "pelt takes the name of a korvane mix file (*.mix, *.dat or *.pkg) and the\n"
-    "name of a kzm file and extracts all textures referenced by that kzm file";
-
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::size_t start = 0;
-  for (std::size_t nl; (nl = text.find('\n', start)) != std::string::npos; start = nl + 1)
-    lines.push_back(text.substr(start, nl - start));
-  if (start < text.size()) lines.push_back(text.substr(start));  // an unterminated last line
-  return lines;
-}
-
 Image Picture(std::uint32_t w, std::uint32_t h) {
   Image img(w, h);
   for (std::uint32_t y = 0; y < h; ++y)

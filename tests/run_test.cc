@@ -23,12 +23,6 @@ using ::testing::ElementsAreArray;
 using ::testing::IsEmpty;
 using ::testing::StartsWith;
 
-constexpr char kUsage[] =
-    "pelt usage:\n"
-    "pelt filename.mix filename.kzm\n"
-    "pelt takes the name of a korvane mix file (*.mix, *.dat or *.pkg) and the\n"
-    "name of a kzm file and extracts all textures referenced by that kzm file";
-
 // Inputs in root/in, the run's working directory root/work: whatever lands outside work (or
 // anywhere but in/ and work/ under root) was written where it must not be.
 class Scene {
@@ -78,14 +72,10 @@ std::vector<std::string> ListDir(const std::string& dir) {
   return names;
 }
 
-std::size_t Lines(const std::string& s) {
-  return static_cast<std::size_t>(std::count(s.begin(), s.end(), '\n'));
-}
-
 // One report line about `subject`, and nothing else on stderr.
 void ExpectOneReport(const RunResult& r, const std::string& subject) {
   EXPECT_THAT(r.err, StartsWith("pelt: " + subject + ": ")) << r.err;
-  EXPECT_EQ(Lines(r.err), 1u) << r.err;
+  EXPECT_EQ(Lines(r.err).size(), 1u) << r.err;
   EXPECT_TRUE(!r.err.empty() && r.err.back() == '\n') << r.err;
 }
 

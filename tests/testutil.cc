@@ -278,6 +278,15 @@ std::optional<Bytes> ReadFile(const std::string& path) {
 
 std::string PeltBinary() { return PELT_BINARY; }
 
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  for (std::size_t nl; (nl = text.find('\n', start)) != std::string::npos; start = nl + 1)
+    lines.push_back(text.substr(start, nl - start));
+  if (start < text.size()) lines.push_back(text.substr(start));
+  return lines;
+}
+
 namespace {
 
 std::string Slurp(int fd) {

@@ -163,4 +163,14 @@ RunResult RunPelt(const std::vector<std::string>& args, const std::string& cwd,
 // Path of the built pelt binary.
 std::string PeltBinary();
 
+// The usage text pelt prints on stdout when it is given fewer than two file names.
+inline constexpr char kUsage[] =
+    "pelt usage:\n"
+    "pelt filename.mix filename.kzm\n"
+    "pelt takes the name of a korvane mix file (*.mix, *.dat or *.pkg) and the\n"
+    "name of a kzm file and extracts all textures referenced by that kzm file";
+
+// The lines of `text`, without their newlines; an unterminated last line counts.
+std::vector<std::string> Lines(const std::string& text);
+
 }  // namespace pelt::testing
