@@ -27,6 +27,7 @@
 #include "fuzz_check.h"
 #include "mix_reader.h"
 #include "model_scan.h"
+#include "names.h"
 #include "output_file.h"
 #include "pelt.h"
 #include "run_input.h"
@@ -91,27 +92,6 @@ std::set<std::string> Names(const std::string& dir) {
   return names;
 }
 
-void Lower(std::string* s) {
-  for (char& c : *s)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-}
-
-// A subject as the run prints it: control bytes as \xNN.
-std::string Shown(const std::string& s) {
-  std::string out;
-  for (char c : s) {
-    const auto u = static_cast<unsigned char>(c);
-    if (u < 0x20 || u == 0x7F) {
-      char buf[8];
-      std::snprintf(buf, sizeof buf, "\\x%02X", u);
-      out += buf;
-    } else {
-      out += c;
-    }
-  }
-  return out;
-}
-
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;
   std::size_t start = 0;
@@ -138,7 +118,7 @@ Prediction Predict(std::span<const std::uint8_t> archive, const pelt::MixDirecto
   if (textures.name_cut_short) p.subjects.push_back(model_path);
   std::unordered_set<std::string> wanted;
   for (std::string t : textures.texturenames) {
-    Lower(&t);
+    pelt::LowerAscii(&t);
     wanted.insert(t);
   }
   for (std::size_t i = 0; i < dir.filenames.size(); ++i) {
@@ -151,7 +131,7 @@ Prediction Predict(std::span<const std::uint8_t> archive, const pelt::MixDirecto
                                                 static_cast<std::size_t>(e.size))
                               : std::span<const std::uint8_t>();
     std::string name = dir.filenames[i];
-    Lower(&name);
+    pelt::LowerAscii(&name);
     if (name.find(".tga") != std::string::npos && wanted.count(name) != 0) {
       if (!pelt::IsPlainFileName(name) || !inside) {
         p.subjects.push_back(name);
@@ -252,7 +232,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // Fatal: one line naming the archive, nothing written, the model not even read.
     PELT_FUZZ_CHECK(run.status == pelt::kExitReported);
     PELT_FUZZ_CHECK(err_lines.size() == 1);
-    PELT_FUZZ_CHECK(err_lines[0].rfind("pelt: " + Shown(s.archive) + ": ", 0) == 0);
+    PELT_FUZZ_CHECK(err_lines[0].rfind("pelt: " + pelt::Printable(s.archive) + ": ", 0) == 0);
     PELT_FUZZ_CHECK(out_lines.empty() && !fs::exists(s.out));
     return 0;
   }
@@ -266,7 +246,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     PELT_FUZZ_CHECK(err_lines.size() == (textures->name_cut_short ? 1u : 0u));
     std::unordered_set<std::string> distinct;
     for (std::string t : textures->texturenames) {
-      Lower(&t);
+      pelt::LowerAscii(&t);
       distinct.insert(t);
     }
     PELT_FUZZ_CHECK(out_lines.size() == distinct.size());
@@ -279,7 +259,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   PELT_FUZZ_CHECK(run.status == (want.subjects.empty() ? pelt::kExitOk : pelt::kExitReported));
   PELT_FUZZ_CHECK(err_lines.size() == want.subjects.size());
   for (std::size_t i = 0; i < err_lines.size(); ++i)
-    PELT_FUZZ_CHECK(err_lines[i].rfind("pelt: " + Shown(want.subjects[i]) + ": ", 0) == 0);
+    PELT_FUZZ_CHECK(err_lines[i].rfind("pelt: " + pelt::Printable(want.subjects[i]) + ": ", 0) ==
+                    0);
   PELT_FUZZ_CHECK(out_lines.size() == want.announced.size());
   for (std::size_t i = 0; i < out_lines.size(); ++i)
     PELT_FUZZ_CHECK(out_lines[i] == "now writing " + want.announced[i]);

@@ -8,8 +8,8 @@
 #include <cstdint>
 #include <cstring>
 #include <optional>
-#include <unordered_map>
 #include <string>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -17,6 +17,7 @@
 #include "dxt_paths.h"
 #include "mix_reader.h"
 #include "model_scan.h"
+#include "names.h"
 #include "output_file.h"
 #include "tga.h"
 
@@ -63,27 +64,6 @@ BgraPixel* PlaceForWrite(BgraPixel* base, std::uint64_t file_offset) {
   const std::size_t have = reinterpret_cast<std::uintptr_t>(base) % kLineBytes;
   const std::size_t want = static_cast<std::size_t>((file_offset + 2) % kLineBytes);
   return base + (want + kLineBytes - have) % kLineBytes / sizeof(BgraPixel);
-}
-
-void LowerAscii(std::string* s) {
-  for (char& c : *s)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-}
-
-// A name as it can be shown on one line: control bytes are written as \xNN.
-std::string Printable(std::string_view s) {
-  std::string out;
-  for (char c : s) {
-    const auto u = static_cast<unsigned char>(c);
-    if (u < 0x20 || u == 0x7F) {
-      char buf[8];
-      std::snprintf(buf, sizeof buf, "\\x%02X", u);
-      out += buf;
-    } else {
-      out += c;
-    }
-  }
-  return out;
 }
 
 Status CheckBounds(const t_mix_kv_index_entry& e, std::uint64_t archive_size) {
@@ -170,16 +150,10 @@ int Extractor::Run() {
 
   const MixDirectory& dir = archive_->dir;
   for (std::size_t i = 0; i < dir.filenames.size(); ++i) {
-    std::string name = dir.filenames[i];
-    // The TGA step: entries whose lower-cased name holds ".tga" anywhere are copied as they are.
-    LowerAscii(&name);
-    if (name.find(".tga") != std::string::npos && Wanted(name)) ExtractTga(dir.indexhead[i], name);
-    // The DDS step, on the name as the TGA step left it: the last three characters become "tga"
-    // whatever they are, so a model that names grass.tga finds the entry grass.dds.
-    if (name.find(".dds") != std::string::npos) {
-      name.replace(name.size() - 3, 3, "tga");
-      if (Wanted(name)) ConvertDds(dir.indexhead[i], name);
-    }
+    // The TGA step copies the entry as it is; the DDS step, after it, converts.
+    const StepNames names = OutputNames(dir.filenames[i]);
+    if (names.tga && Wanted(*names.tga)) ExtractTga(dir.indexhead[i], *names.tga);
+    if (names.dds && Wanted(*names.dds)) ConvertDds(dir.indexhead[i], *names.dds);
   }
   return reported_ ? kExitReported : kExitOk;
 }
@@ -202,8 +176,8 @@ Result<DdsSurface> Extractor::CheckDds(const t_mix_kv_index_entry& entry) {
   if (Status s = CheckBounds(entry, archive_->dir.archive_size); !s.ok()) return s;
   std::array<std::uint8_t, kDdsHeaderSize> head{};
   const std::size_t n = std::min<std::size_t>(kDdsHeaderSize, static_cast<std::size_t>(entry.size));
-  if (Status s = archive_->file.ReadAt(static_cast<std::uint64_t>(entry.offset),
-                                       std::span(head).first(n));
+  if (Status s =
+          archive_->file.ReadAt(static_cast<std::uint64_t>(entry.offset), std::span(head).first(n));
       !s.ok())
     return s;
   return CheckDdsEntry(std::span(head).first(n), static_cast<std::uint64_t>(entry.size));
@@ -245,7 +219,8 @@ Status Extractor::WriteSurface(OutputFile* file, const t_mix_kv_index_entry& ent
   for (std::uint32_t by = 0; by < s.yblocks; by += band_rows) {
     const std::uint32_t rows = std::min(band_rows, s.yblocks - by);
     const std::span<std::uint8_t> blocks = std::span(blocks_).first(block_row_bytes * rows);
-    if (Status st = archive_->file.ReadAt(data_offset + std::uint64_t{by} * block_row_bytes, blocks);
+    if (Status st =
+            archive_->file.ReadAt(data_offset + std::uint64_t{by} * block_row_bytes, blocks);
         !st.ok())
       return st;
     BgraPixel* const pixels = PlaceForWrite(pixels_.data(), written);
@@ -278,30 +253,27 @@ int Extractor::List(const ModelTextures& textures) {
   const MixDirectory& dir = archive_->dir;
   for (std::size_t i = 0; i < dir.filenames.size(); ++i) {
     const t_mix_kv_index_entry& e = dir.indexhead[i];
-    std::string name = dir.filenames[i];
-    LowerAscii(&name);
-    if (name.find(".tga") != std::string::npos && Wanted(name)) {
-      Candidates& c = found[name];
-      if (!IsPlainFileName(name))
+    const StepNames names = OutputNames(dir.filenames[i]);
+    if (names.tga && Wanted(*names.tga)) {
+      Candidates& c = found[*names.tga];
+      if (!IsPlainFileName(*names.tga))
         c.bad = Found{dir.filenames[i], "not a plain file name"};
       else if (Status s = CheckBounds(e, dir.archive_size); !s.ok())
         c.bad = Found{dir.filenames[i], s.message()};
       else
         c.good = Found{dir.filenames[i], "tga " + std::to_string(e.size) + " bytes"};
     }
-    if (name.find(".dds") != std::string::npos) {
-      name.replace(name.size() - 3, 3, "tga");
-      if (!Wanted(name)) continue;
-      Candidates& c = found[name];
-      auto surface = CheckDds(e);
-      if (!IsPlainFileName(name))
+    if (names.dds && Wanted(*names.dds)) {
+      Candidates& c = found[*names.dds];
+      if (!IsPlainFileName(*names.dds)) {
         c.bad = Found{dir.filenames[i], "not a plain file name"};
-      else if (!surface.ok())
+      } else if (auto surface = CheckDds(e); !surface.ok()) {
         c.bad = Found{dir.filenames[i], surface.status().message()};
-      else
+      } else {
         c.good = Found{dir.filenames[i], std::string("dds ") + FormatName(surface->format) + " " +
                                              std::to_string(surface->width) + "x" +
                                              std::to_string(surface->height)};
+      }
     }
   }
   std::unordered_set<std::string> seen;
@@ -344,8 +316,8 @@ int Main(std::span<const std::string_view> args, std::FILE* out, std::FILE* err)
       std::fputs("pelt " PELT_VERSION "\n", out);
       break;
     case Command::kBadOption:
-      std::fprintf(err, "pelt: %s: %s (see pelt --help)\n",
-                   Printable(parsed.error_subject).c_str(), parsed.error.c_str());
+      std::fprintf(err, "pelt: %s: %s (see pelt --help)\n", Printable(parsed.error_subject).c_str(),
+                   parsed.error.c_str());
       std::fflush(err);
       return kExitUsage;
     case Command::kRun:
