@@ -287,6 +287,27 @@ std::vector<std::string> Lines(const std::string& text) {
   return lines;
 }
 
+RunScene::RunScene() {
+  ::mkdir(in().c_str(), 0755);
+  ::mkdir(work().c_str(), 0755);
+}
+
+RunResult RunScene::Run(const Bytes& archive, const Bytes& model, const RunLimits& limits) const {
+  WriteFile(this->archive(), archive);
+  WriteFile(this->model(), model);
+  return RunPelt({this->archive(), this->model()}, work(), limits);
+}
+
+std::vector<std::string> RunScene::Written(std::string_view sub) const {
+  return root_.List(sub.empty() ? std::string("work") : "work/" + std::string(sub));
+}
+
+Bytes ModelOf(std::initializer_list<std::string_view> names) {
+  ModelBuilder m;
+  for (std::string_view n : names) m.Texture(n);
+  return m.Build();
+}
+
 namespace {
 
 std::string Slurp(int fd) {

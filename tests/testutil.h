@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <optional>
 #include <random>
 #include <string>
@@ -162,6 +163,30 @@ RunResult RunPelt(const std::vector<std::string>& args, const std::string& cwd,
                   const RunLimits& limits = {});
 // Path of the built pelt binary.
 std::string PeltBinary();
+
+// A run's directories: inputs in root/in, the working directory root/work. Whatever lands
+// outside work (or anywhere but in/ and work/ under root) was written where it must not be.
+class RunScene {
+ public:
+  RunScene();
+  std::string in() const { return root_ / "in"; }
+  std::string work() const { return root_ / "work"; }
+  std::string root() const { return root_.path(); }
+  std::string archive() const { return in() + "/a.mix"; }
+  std::string model() const { return in() + "/m.kzm"; }
+  // Writes the archive and the model, then runs pelt on them in work().
+  RunResult Run(const Bytes& archive, const Bytes& model, const RunLimits& limits = {}) const;
+  // The files in work() (or a subdirectory of it), and in root.
+  std::vector<std::string> Written(std::string_view sub = "") const;
+  std::vector<std::string> Everything() const { return root_.List(); }
+  std::optional<Bytes> Out(const std::string& name) const { return ReadFile(work() + "/" + name); }
+
+ private:
+  TempDir root_;
+};
+
+// A model of one texture-name chunk per name, in order.
+Bytes ModelOf(std::initializer_list<std::string_view> names);
 
 // The usage text pelt prints on stdout when it is given fewer than two file names.
 inline constexpr char kUsage[] =
