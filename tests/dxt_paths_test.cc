@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <functional>
 #include <random>
 #include <string>
 #include <vector>
@@ -55,8 +56,48 @@ struct Decoded {
   }
 };
 
+// The block decoders of dds.h, one block at a time, arranged as a row decoder.
+void DecodeByBlocks(DxtFormat f, const std::uint8_t* b, std::uint32_t xblocks,
+                    std::uint32_t yblocks, BgraPixel* out, std::size_t stride) {
+  for (std::uint32_t by = 0; by < yblocks; ++by) {
+    for (std::uint32_t bx = 0; bx < xblocks; ++bx, b += BlockSize(f)) {
+      BgraPixel* at = out + by * 4 * stride + bx * 4;
+      const DXTColBlock colour = ReadColBlock(f == DxtFormat::kDxt1 ? b : b + 8);
+      Color8888 c[4];
+      GetColorBlockColors(
+          colour, f == DxtFormat::kDxt1 ? PaletteMode::kByEndpoints : PaletteMode::kFourColour,
+          &c[0], &c[1], &c[2], &c[3]);
+      DecodeColorBlock(at, colour, stride, c[0], c[1], c[2], c[3]);
+      if (f == DxtFormat::kDxt3)
+        DecodeAlphaExplicit(at, ReadAlphaBlockExplicit(b), stride, alphazero);
+      if (f == DxtFormat::kDxt5)
+        DecodeAlpha3BitLinear(at, ReadAlphaBlock3BitLinear(b), stride, alphazero);
+    }
+  }
+}
+
+// Every decoder under test: each supported row decoding path, and the block decoders.
+struct Decoder {
+  std::string name;
+  std::function<void(DxtFormat, const std::uint8_t*, std::uint32_t, std::uint32_t, BgraPixel*,
+                     std::size_t)>
+      decode;
+};
+
+std::vector<Decoder> Decoders() {
+  std::vector<Decoder> all;
+  for (DecodePath path : SupportedPaths()) {
+    all.push_back({PathName(path), [path](DxtFormat f, const std::uint8_t* b, std::uint32_t x,
+                                          std::uint32_t y, BgraPixel* o, std::size_t s) {
+                     DecodeBlockRowsWith(path, f, b, x, y, o, s);
+                   }});
+  }
+  all.push_back({"block decoders", DecodeByBlocks});
+  return all;
+}
+
 // Decodes into rows that start `misalign` pixels past a 32-byte boundary.
-Decoded DecodeThrough(DecodePath path, Fmt f, const Bytes& blocks, std::uint32_t xblocks,
+Decoded DecodeThrough(const Decoder& decoder, Fmt f, const Bytes& blocks, std::uint32_t xblocks,
                       std::uint32_t yblocks, std::size_t stride, std::size_t misalign) {
   Decoded d;
   d.stride = stride;
@@ -65,8 +106,7 @@ Decoded DecodeThrough(DecodePath path, Fmt f, const Bytes& blocks, std::uint32_t
   d.buffer.assign(8 + misalign + d.height * stride + Decoded::kGuard, kUntouched);
   const auto address = reinterpret_cast<std::uintptr_t>(d.buffer.data());
   d.lead = (32 - address % 32) % 32 / sizeof(BgraPixel) + misalign;
-  DecodeBlockRowsWith(path, ToFormat(f), blocks.data(), xblocks, yblocks, d.buffer.data() + d.lead,
-                      stride);
+  decoder.decode(ToFormat(f), blocks.data(), xblocks, yblocks, d.buffer.data() + d.lead, stride);
   return d;
 }
 
@@ -118,7 +158,7 @@ TEST(DxtPaths, BestPathIsSupportedAndPortableAlwaysIs) {
 
 // Random blocks (both DXT1 palette modes, both DXT5 alpha modes) of surfaces whose block counts
 // exercise a lone last block and pairs, in rows with gaps and at unaligned addresses.
-TEST(DxtPaths, EveryPathMatchesThePlainDecoderOnRandomSurfaces) {
+TEST(DxtPaths, EveryDecoderMatchesThePlainDecoderOnRandomSurfaces) {
   struct Size {
     std::uint32_t width, height;
   };
@@ -130,17 +170,16 @@ TEST(DxtPaths, EveryPathMatchesThePlainDecoderOnRandomSurfaces) {
   };
   const Layout kLayouts[] = {{0, 0}, {1, 0}, {7, 3}, {8, 8}, {0, 1}};
   std::mt19937 rng(20240611);
-  for (DecodePath path : SupportedPaths()) {
+  for (const Decoder& decoder : Decoders()) {
     for (Fmt f : {Fmt::kDxt1, Fmt::kDxt3, Fmt::kDxt5}) {
       for (const Size& s : kSizes) {
         const std::uint32_t xblocks = (s.width + 3) / 4, yblocks = (s.height + 3) / 4;
         const Bytes blocks = testing::RandomBlocks(f, std::size_t{xblocks} * yblocks, &rng);
         for (const Layout& l : kLayouts) {
-          SCOPED_TRACE(std::string(PathName(path)) + " " + Name(f) + " " + std::to_string(s.width) +
-                       "x" + std::to_string(s.height) + " stride +" +
-                       std::to_string(l.extra_stride) + " misaligned by " +
-                       std::to_string(l.misalign));
-          const Decoded d = DecodeThrough(path, f, blocks, xblocks, yblocks,
+          SCOPED_TRACE(decoder.name + " " + Name(f) + " " + std::to_string(s.width) + "x" +
+                       std::to_string(s.height) + " stride +" + std::to_string(l.extra_stride) +
+                       " misaligned by " + std::to_string(l.misalign));
+          const Decoded d = DecodeThrough(decoder, f, blocks, xblocks, yblocks,
                                           std::size_t{xblocks} * 4 + l.extra_stride, l.misalign);
           EXPECT_TRUE(MatchesReference(d, f, blocks));
         }
@@ -149,8 +188,9 @@ TEST(DxtPaths, EveryPathMatchesThePlainDecoderOnRandomSurfaces) {
   }
 }
 
-// Blocks whose colours and alphas were worked out by hand. Every colour half has the index rows
-// E4 1B 00 FF: indices 0 1 2 3, then 3 2 1 0, then four 0, then four 3.
+// Blocks whose colours and alphas were worked out by hand, through the plain decoder and every
+// decoder, in an 8-pixel-wide buffer whose pixels beside the tile stay untouched. Every colour
+// half has the index rows E4 1B 00 FF: indices 0 1 2 3, then 3 2 1 0, then four 0, then four 3.
 TEST(DxtPaths, HandComputedBlocks) {
   struct Case {
     const char* what;
@@ -160,134 +200,77 @@ TEST(DxtPaths, HandComputedBlocks) {
     std::array<Rgba, 4> palette;
     std::array<std::uint8_t, 16> alphas;  // DXT3, DXT5, by pixel in rows
   };
-  const Rgba kTransparent{0, 255, 255, 0};
+  const Rgba kClear{0, 255, 255, 0}, k1234{16, 68, 160, 255};
   const std::array<std::uint8_t, 16> kOpaque{};
-  const std::array<std::uint8_t, 8> kNoAlpha{};
-  const std::array<std::uint8_t, 16> kTable255To0{255, 0, 218, 182, 145, 109, 72, 36,
-                                                  255, 0, 218, 182, 145, 109, 72, 36};
-  const Rgba k1234{16, 68, 160, 255};
+  const std::array<std::uint8_t, 8> kNoAlpha{}, k88C6FA{0, 0, 0x88, 0xC6, 0xFA, 0x88, 0xC6, 0xFA};
+  const auto dxt5 = [&](std::uint8_t a0, std::uint8_t a1) {
+    std::array<std::uint8_t, 8> half = k88C6FA;  // indices 0-3 in rows 0 and 2, 4-7 in 1 and 3
+    half[0] = a0;
+    half[1] = a1;
+    return half;
+  };
+  const auto twice = [](std::array<std::uint8_t, 8> t) {
+    std::array<std::uint8_t, 16> out;
+    for (int i = 0; i < 16; ++i) out[i] = t[i % 8];
+    return out;
+  };
+  // clang-format off
   const Case kCases[] = {
-      {"DXT1 col0 > col1: four colours, truncating thirds",
-       Fmt::kDxt1,
-       kNoAlpha,
-       0xF800,
-       0x001F,
-       {{{248, 0, 0, 255}, {0, 0, 248, 255}, {165, 0, 82, 255}, {82, 0, 165, 255}}},
-       kOpaque},
-      {"DXT1 col0 < col1: three colours and transparent",
-       Fmt::kDxt1,
-       kNoAlpha,
-       0x001F,
-       0xF800,
-       {{{0, 0, 248, 255}, {248, 0, 0, 255}, {124, 0, 124, 255}, kTransparent}},
-       kOpaque},
-      {"DXT1 equal endpoints: three colours",
-       Fmt::kDxt1,
-       kNoAlpha,
-       0x1234,
-       0x1234,
-       {{k1234, k1234, k1234, kTransparent}},
-       kOpaque},
-      {"DXT1 0xFFFF expands by shift to 248 252 248",
-       Fmt::kDxt1,
-       kNoAlpha,
-       0xFFFF,
-       0x0000,
-       {{{248, 252, 248, 255}, {0, 0, 0, 255}, {165, 168, 165, 255}, {82, 84, 82, 255}}},
-       kOpaque},
-      {"DXT1 midpoint truncates",
-       Fmt::kDxt1,
-       kNoAlpha,
-       0x0000,
-       0xFFFF,
-       {{{0, 0, 0, 255}, {248, 252, 248, 255}, {124, 126, 124, 255}, kTransparent}},
-       kOpaque},
-      {"DXT1 every fraction dropped",
-       Fmt::kDxt1,
-       kNoAlpha,
-       0x8410,
-       0x7BEF,
+      {"DXT1 col0 > col1: four colours, truncating thirds", Fmt::kDxt1, kNoAlpha, 0xF800, 0x001F,
+       {{{248, 0, 0, 255}, {0, 0, 248, 255}, {165, 0, 82, 255}, {82, 0, 165, 255}}}, kOpaque},
+      {"DXT1 col0 < col1: three colours and transparent", Fmt::kDxt1, kNoAlpha, 0x001F, 0xF800,
+       {{{0, 0, 248, 255}, {248, 0, 0, 255}, {124, 0, 124, 255}, kClear}}, kOpaque},
+      {"DXT1 equal endpoints: three colours", Fmt::kDxt1, kNoAlpha, 0x1234, 0x1234,
+       {{k1234, k1234, k1234, kClear}}, kOpaque},
+      {"DXT1 0xFFFF expands by shift to 248 252 248", Fmt::kDxt1, kNoAlpha, 0xFFFF, 0x0000,
+       {{{248, 252, 248, 255}, {0, 0, 0, 255}, {165, 168, 165, 255}, {82, 84, 82, 255}}}, kOpaque},
+      {"DXT1 midpoint truncates", Fmt::kDxt1, kNoAlpha, 0x0000, 0xFFFF,
+       {{{0, 0, 0, 255}, {248, 252, 248, 255}, {124, 126, 124, 255}, kClear}}, kOpaque},
+      {"DXT1 every fraction dropped", Fmt::kDxt1, kNoAlpha, 0x8410, 0x7BEF,
        {{{128, 128, 128, 255}, {120, 124, 120, 255}, {125, 126, 125, 255}, {122, 125, 122, 255}}},
        kOpaque},
-      {"DXT3 col0 < col1 still four colours; alpha nibble x 17",
-       Fmt::kDxt3,
-       {0xA5, 0xF0, 0x34, 0x12, 0x00, 0x00, 0xFF, 0xFF},
-       0x001F,
-       0xF800,
+      {"DXT3 col0 < col1 still four colours; alpha nibble x 17, low nibble first", Fmt::kDxt3,
+       {0xA5, 0xF0, 0x34, 0x12, 0x00, 0x00, 0xFF, 0xFF}, 0x001F, 0xF800,
        {{{0, 0, 248, 255}, {248, 0, 0, 255}, {82, 0, 165, 255}, {165, 0, 82, 255}}},
        {85, 170, 0, 255, 68, 51, 34, 17, 0, 0, 0, 0, 255, 255, 255, 255}},
-      {"DXT5 alpha0 > alpha1: eight alphas by sevenths",
-       Fmt::kDxt5,
-       {255, 0, 0x88, 0xC6, 0xFA, 0x88, 0xC6, 0xFA},
-       0x1234,
-       0x1234,
-       {{k1234, k1234, k1234, k1234}},
-       kTable255To0},
-      {"DXT5 sevenths truncate",
-       Fmt::kDxt5,
-       {100, 0, 0x88, 0xC6, 0xFA, 0x88, 0xC6, 0xFA},
-       0x0000,
-       0xFFFF,
+      {"DXT5 alpha0 > alpha1: eight alphas by sevenths", Fmt::kDxt5, dxt5(255, 0), 0x1234, 0x1234,
+       {{k1234, k1234, k1234, k1234}}, twice({255, 0, 218, 182, 145, 109, 72, 36})},
+      {"DXT5 sevenths truncate: (6 x 100) / 7 is 85", Fmt::kDxt5, dxt5(100, 0), 0x0000, 0xFFFF,
        {{{0, 0, 0, 255}, {248, 252, 248, 255}, {82, 84, 82, 255}, {165, 168, 165, 255}}},
-       {100, 0, 85, 71, 57, 42, 28, 14, 100, 0, 85, 71, 57, 42, 28, 14}},
-      {"DXT5 alpha0 < alpha1: six alphas, 0 and 255",
-       Fmt::kDxt5,
-       {0, 255, 0x88, 0xC6, 0xFA, 0x88, 0xC6, 0xFA},
-       0x1234,
-       0x1234,
-       {{k1234, k1234, k1234, k1234}},
-       {0, 255, 51, 102, 153, 204, 0, 255, 0, 255, 51, 102, 153, 204, 0, 255}},
-      {"DXT5 fifths truncate",
-       Fmt::kDxt5,
-       {200, 201, 0x88, 0xC6, 0xFA, 0x88, 0xC6, 0xFA},
-       0x1234,
-       0x1234,
-       {{k1234, k1234, k1234, k1234}},
-       {200, 201, 200, 200, 200, 200, 0, 255, 200, 201, 200, 200, 200, 200, 0, 255}},
-      {"DXT5 equal alphas: six-alpha mode; index bits in order",
-       Fmt::kDxt5,
-       {128, 128, 0xFF, 0xFF, 0xFF, 0x00, 0x00, 0x00},
-       0x1234,
-       0x1234,
+       twice({100, 0, 85, 71, 57, 42, 28, 14})},
+      {"DXT5 alpha0 < alpha1: six alphas, 0 and 255", Fmt::kDxt5, dxt5(0, 255), 0x1234, 0x1234,
+       {{k1234, k1234, k1234, k1234}}, twice({0, 255, 51, 102, 153, 204, 0, 255})},
+      {"DXT5 fifths truncate", Fmt::kDxt5, dxt5(200, 201), 0x1234, 0x1234,
+       {{k1234, k1234, k1234, k1234}}, twice({200, 201, 200, 200, 200, 200, 0, 255})},
+      {"DXT5 equal alphas: six-alpha mode; index bits in order", Fmt::kDxt5,
+       {128, 128, 0xFF, 0xFF, 0xFF, 0x00, 0x00, 0x00}, 0x1234, 0x1234,
        {{k1234, k1234, k1234, k1234}},
        {255, 255, 255, 255, 255, 255, 255, 255, 128, 128, 128, 128, 128, 128, 128, 128}},
   };
+  // clang-format on
   constexpr std::array<std::uint8_t, 4> kRows{0xE4, 0x1B, 0x00, 0xFF};
   for (const Case& c : kCases) {
+    SCOPED_TRACE(c.what);
     Bytes block;
     if (c.format != Fmt::kDxt1) block.assign(c.alpha_half.begin(), c.alpha_half.end());
     testing::PutU16(&block, c.col0);
     testing::PutU16(&block, c.col1);
     block.insert(block.end(), kRows.begin(), kRows.end());
-    std::array<Rgba, 16> want;
-    for (int y = 0; y < 4; ++y) {
-      for (int x = 0; x < 4; ++x) {
-        want[4 * y + x] = c.palette[(kRows[y] >> (2 * x)) & 3];
-        if (c.format != Fmt::kDxt1) want[4 * y + x].a = c.alphas[4 * y + x];
-      }
-    }
+    Bytes want;  // red, green, blue, alpha bytes of the 16 pixels
     for (int i = 0; i < 16; ++i) {
-      SCOPED_TRACE(std::string(c.what) + ", plain decoder, pixel " + std::to_string(i));
-      EXPECT_EQ(testing::ReferenceBlockPixel(c.format, block.data(), i % 4, i / 4), want[i]);
+      const Rgba p = c.palette[(kRows[i / 4] >> (2 * (i % 4))) & 3];
+      want.insert(want.end(), {p.r, p.g, p.b, c.format == Fmt::kDxt1 ? p.a : c.alphas[i]});
     }
-    for (DecodePath path : SupportedPaths()) {
-      // In an 8-pixel-wide buffer: pixels beside the tile stay untouched.
-      const Decoded d = DecodeThrough(path, c.format, block, 1, 1, 8, 0);
-      for (int i = 0; i < 16; ++i) {
-        SCOPED_TRACE(std::string(c.what) + ", " + PathName(path) + ", pixel " + std::to_string(i));
-        EXPECT_EQ(d.At(i % 4, i / 4), want[i]);
-      }
-      for (std::size_t i = 0; i < d.buffer.size(); ++i) {
-        if (!d.Inside(i)) {
-          EXPECT_EQ(d.buffer[i], kUntouched) << PathName(path) << " word " << i;
-        }
-      }
-    }
+    EXPECT_EQ(testing::ReferenceDecode(c.format, block, 4, 4), want) << "plain decoder";
+    for (const Decoder& decoder : Decoders())
+      EXPECT_TRUE(Matches(DecodeThrough(decoder, c.format, block, 1, 1, 8, 0), want))
+          << decoder.name;
   }
 }
 
-// The vector paths divide by 3, 5 and 7 by multiplying; every pair of endpoint values, and so
-// every sum that is divided, goes through every path here.
+// The vector paths divide by 3, 5 and 7 by multiplying, the row decoders look interpolations up
+// in tables; every pair of endpoint values, and so every sum that is divided, goes through every
+// decoder here.
 TEST(DxtPaths, DivisionsAreExactForEveryPairOfEndpoints) {
   // Colour: all 64 x 64 pairs of green values, and with them all 32 x 32 pairs of red (g / 2)
   // and of blue (g % 32); each block shows its four palette entries.
@@ -301,9 +284,9 @@ TEST(DxtPaths, DivisionsAreExactForEveryPairOfEndpoints) {
         blocks.insert(blocks.end(), {0xE4, 0xE4, 0xE4, 0xE4});
       }
     }
-    for (DecodePath path : SupportedPaths()) {
-      SCOPED_TRACE(std::string(PathName(path)) + " " + Name(f));
-      EXPECT_TRUE(MatchesReference(DecodeThrough(path, f, blocks, 64, 64, 256, 0), f, blocks));
+    for (const Decoder& decoder : Decoders()) {
+      SCOPED_TRACE(decoder.name + " " + Name(f));
+      EXPECT_TRUE(MatchesReference(DecodeThrough(decoder, f, blocks, 64, 64, 256, 0), f, blocks));
     }
   }
   // DXT5 alpha: all 256 x 256 pairs; pixel p has index p % 8, so each table entry shows twice.
@@ -314,9 +297,9 @@ TEST(DxtPaths, DivisionsAreExactForEveryPairOfEndpoints) {
                                    0x88, 0xC6, 0xFA, 0x88, 0xC6, 0xFA, 0, 0, 0, 0, 0, 0, 0, 0});
     }
   }
-  for (DecodePath path : SupportedPaths()) {
-    SCOPED_TRACE(std::string(PathName(path)) + " DXT5 alphas");
-    EXPECT_TRUE(MatchesReference(DecodeThrough(path, Fmt::kDxt5, blocks, 256, 256, 1024, 0),
+  for (const Decoder& decoder : Decoders()) {
+    SCOPED_TRACE(decoder.name + " DXT5 alphas");
+    EXPECT_TRUE(MatchesReference(DecodeThrough(decoder, Fmt::kDxt5, blocks, 256, 256, 1024, 0),
                                  Fmt::kDxt5, blocks));
   }
 }
