@@ -41,44 +41,29 @@ TEST(MixReader, WellFormedDirectoriesLoadWhateverTheirLayout) {
     std::vector<Record> records;  // the first records, as stored
   };
   const Case kCases[] = {
-      {"id and reserved word 0",
-       MixBuilder().Id(0).Zero(0).Add("a.tga", "xyz"),
-       {"a.tga"},
-       1,
-       {{16, 3}}},
-      {"id and reserved word any value",
-       MixBuilder().Id(-1).Zero(0x12345678).Add("a.tga", "xyz"),
-       {"a.tga"},
-       1,
-       {{16, 3}}},
-      {"name table before the index",
-       MixBuilder().NamesBeforeIndex().Add("a.tga", "xyz").Add("b.dds", "pq"),
-       {"a.tga", "b.dds"},
+      {"name table before the index; case kept as stored",
+       MixBuilder().NamesBeforeIndex().Add("Rock.TGA", "xyz").Add("b.dds", "pq"),
+       {"Rock.TGA", "b.dds"},
        2,
        {{16, 3}, {19, 2}}},
       {"both counts 0", MixBuilder(), {}, 0, {}},
-      {"both counts 0, name table first", MixBuilder().NamesBeforeIndex(), {}, 0, {}},
       {"five index records, three names: names pair with the first three",
        MixBuilder().Add("a", "1").Add("bb", "22").Add("ccc", "333").ExtraIndexRecords(2),
        {"a", "bb", "ccc"},
        5,
        {{16, 1}, {17, 2}, {19, 3}}},
-      {"mixed case kept as stored", MixBuilder().Add("Rock.TGA", ""), {"Rock.TGA"}, 1, {{16, 0}}},
       {"length byte 255 is 255 bytes",
        MixBuilder().Add(std::string(254, 'n'), "d").Add("next.tga", "e"),
        {std::string(254, 'n'), "next.tga"},
        2,
        {{16, 1}, {17, 1}}},
-      {"the name ends at its first NUL",
-       MixBuilder().AddRawName(ToBytes(std::string("a.tga\0junk\0", 11)), ToBytes("q")),
-       {"a.tga"},
-       1,
-       {{16, 1}}},
-      {"a name that is only its NUL is empty",
-       MixBuilder().AddRawName(Bytes{0}, ToBytes("q")),
-       {""},
-       1,
-       {{16, 1}}},
+      {"a name ends at its first NUL; one that is only its NUL is empty",
+       MixBuilder()
+           .AddRawName(ToBytes(std::string("a.tga\0junk\0", 11)), ToBytes("q"))
+           .AddRawName(Bytes{0}, ToBytes("r")),
+       {"a.tga", ""},
+       2,
+       {{16, 1}, {17, 1}}},
       {"entry fields are kept even when they point nowhere",
        MixBuilder().Add("a.tga", "xyz").EntryOffset(0, -5).EntrySize(0, 0x7FFFFFFF),
        {"a.tga"},
@@ -130,33 +115,21 @@ TEST(MixReader, DamagedDirectoriesAreCorrupt) {
     const char* reason;  // a word of the reason
   };
   const Case kCases[] = {
-      {"empty file", {}, "header"},
       {"header of 15 bytes", first(15), "header"},
       {"index offset negative", with(4, 0xFFFFFFFF), "index offset"},
-      {"index offset most negative", with(4, 0x80000000), "index offset"},
-      {"index offset at the end of the file", with(4, 46), "index offset"},
       {"index offset leaves 3 bytes for the count", with(4, 43), "index offset"},
       {"index offset far outside", with(4, 0x7FFFFFFF), "index offset"},
       {"name table offset negative", with(8, 0xFFFFFFF0), "name table offset"},
-      {"name table offset at the end of the file", with(8, 46), "name table offset"},
       {"name table offset leaves 3 bytes for the count", with(8, 43), "name table offset"},
       {"index count negative", with(19, 0xFFFFFFFF), "negative"},
-      {"index count most negative", with(19, 0x80000000), "negative"},
       {"index count one more than the bytes hold",
        MixBuilder().NamesBeforeIndex().Add("a.tga", "xyz").IndexCount(2).Build(), "index count"},
-      {"index count near 2^31 in a tiny file", with(19, 0x7FFFFFFF), "index count"},
       // 0x15555556 records of 12 bytes are 0x100000008 bytes: 8 when the product wraps in 32 bits.
       {"index count whose size wraps to 8 in 32 bits", with(19, 0x15555556), "index count"},
       {"name count negative", with(35, 0xFFFFFFFF), "negative"},
       {"name count above the index count", with(35, 2), "larger than the index count"},
-      {"name count near 2^31 with a small index", with(35, 0x7FFFFFFF),
-       "larger than the index count"},
       {"name count too large for the bytes that follow",
        MixBuilder().Add("a.tga", "xyz").ExtraIndexRecords(5).NameCount(4).Build(), "name count"},
-      {"zero-length name", MixBuilder().AddRawName({}, ToBytes("xyz")).Add("b.tga", "q").Build(),
-       "name 0 has length 0"},
-      {"zero-length name, alone: too short for any name",
-       MixBuilder().AddRawName({}, ToBytes("xyz")).Build(), "name count"},
       {"zero-length name after a good one",
        MixBuilder().Add("a.tga", "1").AddRawName({}, ToBytes("2")).Build(), "name 1 has length 0"},
       {"name without a NUL", MixBuilder().AddRawName(ToBytes("a.tga"), ToBytes("xyz")).Build(),
@@ -164,8 +137,6 @@ TEST(MixReader, DamagedDirectoriesAreCorrupt) {
       {"length byte 255 without a NUL",
        MixBuilder().AddRawName(Bytes(255, 'n'), ToBytes("xyz")).Build(), "NUL"},
       {"name running past the end of the file", first(45), "cut short"},
-      {"length byte and one byte of the name", first(41), "cut short"},
-      {"name table count cut short", first(37), "name table offset"},
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.what);
@@ -192,24 +163,6 @@ TEST(MixReader, EveryTruncationIsRejectedCleanly) {
       EXPECT_EQ(dir.status().code(), Code::kCorrupt) << "length " << n;
     }
   }
-}
-
-TEST(MixReader, LoadReportsTheSystemsReason) {
-  testing::TempDir dir;
-  auto missing = LoadMixDirectory(dir / "none.mix");
-  ASSERT_FALSE(missing.ok());
-  EXPECT_EQ(missing.status().code(), Code::kIoError);
-  EXPECT_EQ(missing.status().message(), "No such file or directory");
-
-  auto directory = LoadMixDirectory(dir.path());
-  ASSERT_FALSE(directory.ok());
-  EXPECT_EQ(directory.status().message(), "Is a directory");
-
-  testing::WriteFile(dir / "a.mix", MixBuilder().Add("a.tga", "xyz").Build());
-  auto loaded = LoadMixDirectory(dir / "a.mix");
-  ASSERT_TRUE(loaded.ok()) << loaded.status().message();
-  EXPECT_THAT(loaded->dir.filenames, ElementsAreArray({"a.tga"}));
-  EXPECT_EQ(loaded->dir.archive_size, 46u);
 }
 
 }  // namespace
