@@ -1,5 +1,7 @@
 // The test encoder must make pictures that decode to what was drawn, or the sample data and the
-// tests built on it show something else than they claim.
+// tests built on it show something else than they claim. The cases are what the sample draws:
+// DXT1 colours (opaque blocks beside punch-through ones), DXT3 alpha ramps, DXT5 hard alpha
+// edges, and mipmaps.
 #include "dxt_encoder.h"
 
 #include <gtest/gtest.h>
@@ -40,7 +42,6 @@ TEST(DxtEncoder, PicturesDecodeCloseToWhatWasDrawn) {
   const Case kCases[] = {
       {"DXT1 punch-through: transparent pixels on index 3", Fmt::kDxt1, DxtFormat::kDxt1, true, -1},
       {"DXT3 explicit 4-bit alphas", Fmt::kDxt3, DxtFormat::kDxt3, false, 17},
-      {"DXT5 interpolated alphas", Fmt::kDxt5, DxtFormat::kDxt5, false, 12},
       {"DXT5 hard alpha edge", Fmt::kDxt5, DxtFormat::kDxt5, true, 0},
   };
   constexpr std::uint32_t kW = 16, kH = 12;
