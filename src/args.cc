@@ -1,68 +1,102 @@
 #include "args.h"
 
+#include <getopt.h>
+
 namespace pelt {
 
 namespace {
 
-Args BadOption(std::string_view option, std::string why) {
+constexpr char kShort[] = ":a:hlo:";
+enum LongOnly { kVersion = 256, kStrictTga, kNoSizeLimit };
+constexpr option kLong[] = {
+    {"archive", required_argument, nullptr, 'a'},
+    {"help", no_argument, nullptr, 'h'},
+    {"list", no_argument, nullptr, 'l'},
+    {"output-dir", required_argument, nullptr, 'o'},
+    {"version", no_argument, nullptr, kVersion},
+    {"strict-tga", no_argument, nullptr, kStrictTga},
+    {"no-size-limit", no_argument, nullptr, kNoSizeLimit},
+    {nullptr, 0, nullptr, 0},
+};
+
+Args Just(Command command) {
   Args a;
-  a.command = Command::kBadOption;
-  a.error_subject = std::string(option);
+  a.command = command;
+  return a;
+}
+
+Args BadOption(std::string subject, std::string why) {
+  Args a = Just(Command::kBadOption);
+  a.error_subject = std::move(subject);
   a.error = std::move(why);
   return a;
+}
+
+const char* Needs(int option) {
+  return option == 'a' ? "option requires an archive" : "option requires a directory";
 }
 
 }  // namespace
 
 Args ParseArgs(std::span<const std::string_view> args) {
+  // getopt_long permutes its argv, so it works on copies; optind = 0 starts it afresh.
+  std::vector<std::string> copies{"pelt"};
+  copies.insert(copies.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& s : copies) argv.push_back(s.data());
+  argv.push_back(nullptr);
+  const int argc = static_cast<int>(copies.size());
+
   Args out;
-  std::size_t i = 0;
-  while (i < args.size()) {
-    const std::string_view a = args[i];
-    if (a == "--") {
-      ++i;
-      break;
+  std::vector<std::string> more_archives;
+  opterr = 0;
+  optind = 0;
+  for (int c; (c = getopt_long(argc, argv.data(), kShort, kLong, nullptr)) != -1;) {
+    switch (c) {
+      case 'h':
+        return Just(Command::kHelp);
+      case kVersion:
+        return Just(Command::kVersion);
+      case 'l':
+        out.options.list = true;
+        break;
+      case kStrictTga:
+        out.options.strict_tga = true;
+        break;
+      case kNoSizeLimit:
+        out.options.size_limit = false;
+        break;
+      case 'a':
+      case 'o':
+        if (*optarg == '\0')  // named as given: "-o", "-lo" or "--output-dir="
+          return BadOption(argv[optarg == argv[optind - 1] ? optind - 2 : optind - 1], Needs(c));
+        if (c == 'a') {
+          more_archives.emplace_back(optarg);
+        } else {
+          out.options.output_dir = optarg;
+        }
+        break;
+      case ':':
+        return BadOption(std::string_view(argv[optind - 1]).starts_with("--")
+                             ? std::string(argv[optind - 1])
+                             : std::string{'-', static_cast<char>(optopt)},
+                         Needs(optopt));
+      default:  // an unknown short option has optopt set to it; a bad long one is named whole
+        return BadOption(optopt == 0 ||
+                                 std::string_view(kShort).find(static_cast<char>(optopt)) !=
+                                     std::string_view::npos ||
+                                 optopt >= kVersion
+                             ? std::string(argv[optind - 1])
+                             : std::string{'-', static_cast<char>(optopt)},
+                         "unknown option");
     }
-    if (a.size() < 2 || a[0] != '-') break;  // the first positional ("-" alone is a file name)
-    ++i;
-    if (a == "-h" || a == "--help") {
-      out.command = Command::kHelp;
-      return out;
-    }
-    if (a == "--version") {
-      out.command = Command::kVersion;
-      return out;
-    }
-    if (a == "-l" || a == "--list") {
-      out.options.list = true;
-      continue;
-    }
-    if (a == "--strict-tga") {
-      out.options.strict_tga = true;
-      continue;
-    }
-    // The output directory: "-o DIR", "--output-dir DIR", "--output-dir=DIR" or "-oDIR".
-    std::string_view dir;
-    if (a == "-o" || a == "--output-dir") {
-      if (i == args.size()) return BadOption(a, "option requires a directory");
-      dir = args[i++];
-    } else if (a.starts_with("--output-dir=")) {
-      dir = a.substr(13);
-    } else if (a.starts_with("-o")) {
-      dir = a.substr(2);
-    } else {
-      return BadOption(a, "unknown option");
-    }
-    if (dir.empty()) return BadOption(a, "option requires a directory");
-    out.options.output_dir = std::string(dir);
   }
-  if (args.size() - i < 2) {
-    out.command = Command::kUsage;
-    return out;
-  }
+  if (argc - optind < 2) return Just(Command::kUsage);
   out.command = Command::kRun;
-  out.options.archive = std::string(args[i]);
-  out.options.model = std::string(args[i + 1]);
+  out.options.archives.emplace_back(argv[optind]);
+  out.options.archives.insert(out.options.archives.end(), more_archives.begin(),
+                              more_archives.end());
+  out.options.models.assign(argv.begin() + optind + 1, argv.end() - 1);
   return out;
 }
 

@@ -1,20 +1,21 @@
-// The command line: options first, then the archive and the model. Options are recognised only
-// before the first positional argument, "--" ends them, and arguments after the two positionals
-// are ignored.
+// The command line, parsed as GNU tools do: options anywhere until "--", short options combined
+// ("-lo DIR", "-loDIR"), long options with "=" or a separate argument.
 #pragma once
 
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace pelt {
 
 struct Options {
-  std::string archive;
-  std::string model;
-  std::string output_dir;  // empty: the current directory
-  bool list = false;       // print what the model refers to and where; write nothing
-  bool strict_tga = false; // descriptor 0x28 instead of 0x2F
+  std::vector<std::string> archives;  // ARCHIVE, then every -a FILE in the order given
+  std::vector<std::string> models;    // MODEL [MODEL...]
+  std::string output_dir;             // empty: the current directory
+  bool list = false;                  // print what the models refer to and where; write nothing
+  bool strict_tga = false;            // descriptor 0x28 instead of 0x2F
+  bool size_limit = true;             // refuse a run that writes more than 9x the archives' size
 };
 
 enum class Command { kRun, kUsage, kHelp, kVersion, kBadOption };

@@ -17,6 +17,12 @@ Status SpanSource::ReadAt(std::uint64_t offset, std::span<std::uint8_t> out) con
   return Status::Ok();
 }
 
+Status SliceSource::ReadAt(std::uint64_t offset, std::span<std::uint8_t> out) const {
+  if (offset > size_ || size_ - offset < out.size())
+    return Status::Corrupt("unexpected end of file");
+  return base_.ReadAt(offset_ + offset, out);
+}
+
 Result<InputFile> InputFile::Open(const std::string& path) {
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return Status::FromErrno(errno);
@@ -52,11 +58,12 @@ InputFile::~InputFile() {
 }
 
 Status InputFile::ReadAt(std::uint64_t offset, std::span<std::uint8_t> out) const {
-  if (offset > size_ || size_ - offset < out.size()) return Status::Corrupt("unexpected end of file");
+  if (offset > size_ || size_ - offset < out.size())
+    return Status::Corrupt("unexpected end of file");
   std::size_t done = 0;
   while (done < out.size()) {
-    ssize_t n = ::pread(fd_, out.data() + done, out.size() - done,
-                        static_cast<off_t>(offset + done));
+    ssize_t n =
+        ::pread(fd_, out.data() + done, out.size() - done, static_cast<off_t>(offset + done));
     if (n < 0) {
       if (errno == EINTR) continue;
       return Status::FromErrno(errno);
@@ -89,8 +96,7 @@ Status SourceCursor::Read(std::span<std::uint8_t> out) {
     }
     window_pos_ = pos_;
   }
-  if (!out.empty())
-    std::memcpy(out.data(), window_.data() + (pos_ - window_pos_), out.size());
+  if (!out.empty()) std::memcpy(out.data(), window_.data() + (pos_ - window_pos_), out.size());
   pos_ += out.size();
   return Status::Ok();
 }

@@ -30,6 +30,20 @@ class SpanSource final : public ByteSource {
   std::span<const std::uint8_t> bytes_;
 };
 
+// The bytes [offset, offset + size) of another source as a source of their own: a model read
+// from an archive entry. The caller checks that the window lies inside `base`.
+class SliceSource final : public ByteSource {
+ public:
+  SliceSource(const ByteSource& base, std::uint64_t offset, std::uint64_t size)
+      : base_(base), offset_(offset), size_(size) {}
+  std::uint64_t size() const override { return size_; }
+  Status ReadAt(std::uint64_t offset, std::span<std::uint8_t> out) const override;
+
+ private:
+  const ByteSource& base_;
+  std::uint64_t offset_, size_;
+};
+
 // An input file opened read-only. Only regular files are accepted: pelt seeks in both inputs.
 class InputFile final : public ByteSource {
  public:

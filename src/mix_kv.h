@@ -8,8 +8,8 @@
 
 namespace pelt {
 
-// The identifier archives usually carry ("1XIM" in file order). Nothing compares it: archives
-// load whatever their `id` holds.
+// The identifier archives usually carry ("1XIM" in file order). Archives load whatever their
+// `id` holds; only when a directory is damaged does its absence say the file is likely no archive.
 inline constexpr std::uint32_t mix_kv_id = 0x4D495831;
 
 struct t_mix_kv_header {

@@ -34,9 +34,7 @@ std::uint64_t BytesAfterCount(const ByteSource& archive, std::int32_t offset) {
   return archive.size() - static_cast<std::uint64_t>(offset) - 4;
 }
 
-}  // namespace
-
-Result<MixDirectory> ParseMixDirectory(const ByteSource& archive) {
+Result<MixDirectory> ParseDirectory(const ByteSource& archive) {
   MixDirectory dir;
   dir.archive_size = archive.size();
   if (archive.size() < kMixHeaderSize)
@@ -102,6 +100,21 @@ Result<MixDirectory> ParseMixDirectory(const ByteSource& archive) {
                                static_cast<std::size_t>(nul - stored.data()));
   }
   return dir;
+}
+
+}  // namespace
+
+Result<MixDirectory> ParseMixDirectory(const ByteSource& archive) {
+  auto dir = ParseDirectory(archive);
+  if (dir.ok() || dir.status().code() != Code::kCorrupt) return dir;
+  // A damaged directory in a file that does not begin with the identifier is most likely not an
+  // archive at all, often the model given in its place; say so before the exact reason.
+  std::array<std::uint8_t, 4> id{};
+  if (archive.size() >= id.size() && archive.ReadAt(0, id).ok() && LoadU32(id.data()) == mix_kv_id)
+    return dir;
+  return Status::Corrupt(
+      "not a mix archive (no \"1XIM\" identifier; archive and model swapped?): " +
+      dir.status().message());
 }
 
 Result<MixDirectory> ParseMixDirectory(std::span<const std::uint8_t> archive) {

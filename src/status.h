@@ -15,6 +15,7 @@ enum class Code {
   kCorrupt,      // the input's bytes break the format's rules
   kUnsupported,  // well-formed, but not something pelt converts
   kIoError,      // the system refused a read, write, open or rename
+  kNotFound,     // no file of that name
   kInvalid,      // a request that makes no sense (bad output name, bad argument)
 };
 
@@ -26,7 +27,8 @@ class Status {
   static Status Unsupported(std::string msg) { return Status(Code::kUnsupported, std::move(msg)); }
   static Status IoError(std::string msg) { return Status(Code::kIoError, std::move(msg)); }
   static Status Invalid(std::string msg) { return Status(Code::kInvalid, std::move(msg)); }
-  // An I/O error whose message is the system's reason for `err` (strerror).
+  static Status NotFound(std::string msg) { return Status(Code::kNotFound, std::move(msg)); }
+  // An I/O error whose message is the system's reason for `err` (strerror); NotFound for ENOENT.
   static Status FromErrno(int err);
 
   bool ok() const { return code_ == Code::kOk; }

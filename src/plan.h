@@ -1,0 +1,63 @@
+// What a run does, decided before anything is written: for every archive entry that supplies a
+// wanted texture, each step that applies (the TGA step copies the entry, the DDS step converts
+// it), the output name, and what will be written or why it is refused; and for every wanted
+// texture, the archive it comes from, if any. --list prints the plan; the run carries it out.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "byte_source.h"
+#include "dds.h"
+#include "mix_reader.h"
+#include "status.h"
+
+namespace pelt {
+
+// An archive of the run: its path as given, and the open file with its directory.
+struct Archive {
+  std::string path;
+  MixArchive mix;
+};
+
+enum class Step : std::uint8_t { kTga, kDds };
+
+// One write the run makes, or refuses to make, for one step of one entry.
+struct PlannedWrite {
+  std::size_t archive = 0;  // index into the run's archives
+  std::size_t entry = 0;    // index into that archive's directory
+  Step step = Step::kTga;
+  std::string name;        // the output file name, lower-cased
+  Status refusal;          // not ok: why nothing is written (Invalid: not a plain file name)
+  DdsSurface surface;      // kDds: the checked surface
+  std::uint64_t size = 0;  // bytes the file will hold
+};
+
+// A wanted texture: its first spelling, the first archive that has an entry for it, and the
+// write that leaves its file on disk (the last one not refused, else the last refused one).
+struct PlannedTexture {
+  std::string name;
+  std::optional<std::size_t> archive;  // none: no archive supplies it
+  std::size_t outcome = 0;             // index into Plan::writes, when `archive` is set
+};
+
+struct Plan {
+  std::vector<PlannedWrite> writes;      // in run order: archives in search order, entries in
+                                         // index order, the TGA step before the DDS step
+  std::vector<PlannedTexture> textures;  // in the order the models name them, once per name
+  std::uint64_t write_bytes = 0;         // the sizes of every write not refused, added up
+  std::uint64_t archive_bytes = 0;       // the sizes of the archives that supply a texture
+};
+
+// Decides the run over `archives` (in search order) for the texture names `wanted` (all models'
+// names in order, repeats and any case allowed). Reads only the DDS entries' headers.
+Plan MakePlan(std::span<const Archive> archives, std::span<const std::string> wanted);
+
+// Whether an entry of `mix` lies inside the archive; Corrupt with the entry's numbers if not.
+Status CheckBounds(const MixArchive& mix, std::size_t entry);
+
+}  // namespace pelt
