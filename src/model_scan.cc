@@ -45,10 +45,4 @@ Result<ModelTextures> ScanTextureNames(const ByteSource& model) {
   return out;
 }
 
-Result<ModelTextures> CollectTextureNames(const std::string& path) {
-  auto file = InputFile::Open(path);
-  if (!file.ok()) return file.status();
-  return ScanTextureNames(*file);
-}
-
 }  // namespace pelt

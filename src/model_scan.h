@@ -26,7 +26,4 @@ struct ModelTextures {
 // file cuts short ends the walk silently. Fails only when the source cannot be read.
 Result<ModelTextures> ScanTextureNames(const ByteSource& model);
 
-// Opens the model at `path` and scans it.
-Result<ModelTextures> CollectTextureNames(const std::string& path);
-
 }  // namespace pelt
