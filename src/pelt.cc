@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <bit>
 #include <cerrno>
 #include <cinttypes>
 #include <cstdint>
@@ -13,8 +12,8 @@
 #include <unordered_set>
 #include <vector>
 
+#include "convert.h"
 #include "dds.h"
-#include "dxt_paths.h"
 #include "mix_reader.h"
 #include "model_scan.h"
 #include "names.h"
@@ -24,9 +23,6 @@
 namespace pelt {
 
 namespace {
-
-static_assert(std::endian::native == std::endian::little,
-              "decoded pixel words are written to files as they lie in memory");
 
 constexpr char kUsage[] =
     "pelt usage:\n"
@@ -46,25 +42,6 @@ constexpr char kOptionsHelp[] =
     "  -h, --help            show this help\n"
     "      --version         show the version\n"
     "  --                    end of options\n";
-
-// Pixel data is decoded and written in bands of about this many bytes, whatever the surface.
-constexpr std::size_t kBandBytes = 1u << 20;
-
-// The kernel copies a write() into the page cache at a fraction of its speed when the source
-// address lies a few bytes behind the file offset within a 64-byte line, and the 18-byte TGA
-// header puts the pixels there in a line-aligned buffer: write() took 2.5 times as long. So each
-// band is decoded at the place in its buffer whose address is 2 bytes ahead of its file offset
-// within the line, the closest a 4-byte pixel can get (pixel file offsets are 2 past a multiple
-// of 4).
-constexpr std::size_t kLineBytes = 64;
-constexpr std::size_t kLinePixels = kLineBytes / sizeof(BgraPixel);
-
-// The first pixel at or after `base` that lies 2 bytes ahead of `file_offset` within a line.
-BgraPixel* PlaceForWrite(BgraPixel* base, std::uint64_t file_offset) {
-  const std::size_t have = reinterpret_cast<std::uintptr_t>(base) % kLineBytes;
-  const std::size_t want = static_cast<std::size_t>((file_offset + 2) % kLineBytes);
-  return base + (want + kLineBytes - have) % kLineBytes / sizeof(BgraPixel);
-}
 
 Status CheckBounds(const t_mix_kv_index_entry& e, std::uint64_t archive_size) {
   if (e.offset < 0 || e.size < 0 || static_cast<std::uint64_t>(e.offset) > archive_size ||
@@ -101,7 +78,6 @@ class Extractor {
 
   void ExtractTga(const t_mix_kv_index_entry& entry, const std::string& name);
   void ConvertDds(const t_mix_kv_index_entry& entry, const std::string& name);
-  Status WriteSurface(OutputFile* file, const t_mix_kv_index_entry& entry, const DdsSurface& s);
   // Reads a DDS entry's first bytes and checks them.
   Result<DdsSurface> CheckDds(const t_mix_kv_index_entry& entry);
   int List(const ModelTextures& textures);
@@ -112,8 +88,6 @@ class Extractor {
   bool reported_ = false;
   std::optional<MixArchive> archive_;
   std::unordered_set<std::string> wanted_;  // lower-cased texture names
-  std::vector<std::uint8_t> blocks_;        // one band of compressed block rows
-  std::vector<BgraPixel> pixels_;           // one band of decoded pixel rows
 };
 
 int Extractor::Run() {
@@ -191,52 +165,12 @@ void Extractor::ConvertDds(const t_mix_kv_index_entry& entry, const std::string&
   auto file = OutputFile::Create(OutputDir());
   if (!file.ok()) return Report(name, file.status().message());
   Announce(name);
-  if (Status s = WriteSurface(&*file, entry, *surface); !s.ok()) return Report(name, s.message());
+  if (Status s =
+          ConvertDdsToTga(archive_->file, static_cast<std::uint64_t>(entry.offset), *surface,
+                          options_.strict_tga ? kTgaDescriptorStrict : kTgaDescriptor, &*file);
+      !s.ok())
+    return Report(name, s.message());
   if (Status s = file->Commit(name); !s.ok()) return Report(name, s.message());
-}
-
-// Writes the TGA header, then decodes and writes the surface a band of block rows at a time, so
-// memory stays at one band whatever the surface's size.
-Status Extractor::WriteSurface(OutputFile* file, const t_mix_kv_index_entry& entry,
-                               const DdsSurface& s) {
-  const auto header = EncodeTgaHeader(
-      MakeTgaHeader(static_cast<std::uint16_t>(s.width), static_cast<std::uint16_t>(s.height),
-                    options_.strict_tga ? kTgaDescriptorStrict : kTgaDescriptor));
-  if (Status st = file->Write(header); !st.ok()) return st;
-  std::uint64_t written = header.size();
-
-  const std::size_t stride = std::size_t{s.xblocks} * 4;  // pixels per decoded row
-  const std::size_t block_row_pixels = stride * 4;
-  const std::size_t block_row_bytes = std::size_t{s.xblocks} * BlockSize(s.format);
-  const std::uint32_t band = static_cast<std::uint32_t>(
-      std::max<std::size_t>(1, kBandBytes / (block_row_pixels * sizeof(BgraPixel))));
-  const std::uint32_t band_rows = std::min(band, s.yblocks);
-  if (pixels_.size() < block_row_pixels * band_rows + kLinePixels)
-    pixels_.resize(block_row_pixels * band_rows + kLinePixels);
-  if (blocks_.size() < block_row_bytes * band_rows) blocks_.resize(block_row_bytes * band_rows);
-
-  const std::uint64_t data_offset = static_cast<std::uint64_t>(entry.offset) + kDdsHeaderSize;
-  for (std::uint32_t by = 0; by < s.yblocks; by += band_rows) {
-    const std::uint32_t rows = std::min(band_rows, s.yblocks - by);
-    const std::span<std::uint8_t> blocks = std::span(blocks_).first(block_row_bytes * rows);
-    if (Status st =
-            archive_->file.ReadAt(data_offset + std::uint64_t{by} * block_row_bytes, blocks);
-        !st.ok())
-      return st;
-    BgraPixel* const pixels = PlaceForWrite(pixels_.data(), written);
-    DecodeBlockRows(s.format, blocks.data(), s.xblocks, rows, pixels, stride);
-    // Clip the bottom edge, and close up the rows when the right edge was clipped.
-    const std::size_t out_rows = std::min<std::size_t>(std::size_t{rows} * 4, s.height - by * 4u);
-    if (s.width != stride) {
-      for (std::size_t r = 1; r < out_rows; ++r)
-        std::memmove(&pixels[r * s.width], &pixels[r * stride], s.width * sizeof(BgraPixel));
-    }
-    const auto* bytes = reinterpret_cast<const std::uint8_t*>(pixels);
-    const std::size_t n = out_rows * s.width * sizeof(BgraPixel);
-    if (Status st = file->Write(std::span(bytes, n)); !st.ok()) return st;
-    written += n;
-  }
-  return Status::Ok();
 }
 
 // Prints each distinct texture (model order, first spelling) with the entry a normal run would

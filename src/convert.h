@@ -1,0 +1,21 @@
+// Converting a DDS entry of an archive to the TGA file pelt writes for it.
+#pragma once
+
+#include <cstdint>
+
+#include "byte_source.h"
+#include "dds.h"
+#include "output_file.h"
+#include "status.h"
+
+namespace pelt {
+
+// Writes to `out` the 18-byte TGA header of a s.width x s.height image with image descriptor
+// `descriptor`, then its pixels (tga.h), decoded from the block data at entry_offset +
+// kDdsHeaderSize in `archive`; `s` is what CheckDdsEntry said of the entry there. The blocks are
+// read, decoded and written a band of block rows (about 1 MiB of pixels) at a time, so memory
+// stays at one band whatever the surface's size. Returns the first read or write failure.
+Status ConvertDdsToTga(const ByteSource& archive, std::uint64_t entry_offset, const DdsSurface& s,
+                       std::uint8_t descriptor, OutputFile* out);
+
+}  // namespace pelt
