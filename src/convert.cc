@@ -6,8 +6,7 @@
 #include <memory>
 #include <span>
 
-#include "dds.h"
-#include "dxt_paths.h"
+#include "dxt.h"
 #include "tga.h"
 
 namespace pelt {
