@@ -163,7 +163,9 @@ void DecompressDXT5(const std::uint8_t* s, std::uint32_t xblocks, std::uint32_t 
 
 // ---- the choice among paths --------------------------------------------------------------------
 
-bool PathSupported(DecodePath path) {
+// Kept out of line: DecodeBlockRows is its one caller in pelt, and inlined there the function
+// itself would look unused in the linker's --gc-sections report of dead code.
+[[gnu::noinline]] bool PathSupported(DecodePath path) {
   switch (path) {
     case DecodePath::kPortable:
       return true;
