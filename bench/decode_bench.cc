@@ -19,8 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "dds.h"
-#include "dxt_paths.h"
+#include "dxt.h"
 #include "testutil.h"
 
 namespace {
@@ -32,6 +31,18 @@ using pelt::testing::Fmt;
 
 constexpr std::uint32_t kSides[] = {256, 1024, 4096};
 constexpr Fmt kFormats[] = {Fmt::kDxt1, Fmt::kDxt3, Fmt::kDxt5};
+
+// The paths the processor supports, slowest first: the last is the one DecodeBlockRows takes.
+std::vector<DecodePath> SupportedPaths() {
+  std::vector<DecodePath> paths;
+  for (DecodePath p : {DecodePath::kPortable, DecodePath::kSsse3, DecodePath::kAvx2}) {
+    if (pelt::PathSupported(p)) paths.push_back(p);
+  }
+  return paths;
+}
+const char* PathName(DecodePath path) {
+  return path == DecodePath::kPortable ? "portable" : path == DecodePath::kSsse3 ? "ssse3" : "avx2";
+}
 
 DxtFormat ToFormat(Fmt f) {
   return f == Fmt::kDxt1 ? DxtFormat::kDxt1 : f == Fmt::kDxt3 ? DxtFormat::kDxt3 : DxtFormat::kDxt5;
@@ -93,7 +104,7 @@ void Decode(benchmark::State& state, Fmt f, std::uint32_t side, DecodePath path)
 std::string FloorName(std::uint32_t side) { return "memset/" + std::to_string(side); }
 std::string DecodeName(Fmt f, std::uint32_t side, DecodePath path) {
   return std::string("decode/") + pelt::FormatName(ToFormat(f)) + "/" + std::to_string(side) + "/" +
-         pelt::PathName(path);
+         PathName(path);
 }
 
 // Each benchmark's Mpix/s, kept for the summary: the median when there are repetitions,
@@ -148,13 +159,13 @@ void PrintSummary(const Figures& r, std::FILE* to) {
     if (floor > 0)
       std::fprintf(to, "%-7s %6u %-9s %11.0f %9s\n", "memset", side, "", floor, "1.00");
     for (Fmt f : kFormats) {
-      for (DecodePath path : pelt::SupportedPaths()) {
+      for (DecodePath path : SupportedPaths()) {
         const double mpix = r.Mpix(DecodeName(f, side, path));
         if (mpix <= 0) continue;
         std::fprintf(to, "%-7s %6u %-9s %11.0f", pelt::FormatName(ToFormat(f)), side,
-                     pelt::PathName(path), mpix);
+                     PathName(path), mpix);
         if (floor > 0) std::fprintf(to, " %9.2f", mpix / floor);
-        std::fprintf(to, "%s\n", path == pelt::BestPath() ? "  (best path)" : "");
+        std::fprintf(to, "%s\n", path == SupportedPaths().back() ? "  (best path)" : "");
       }
     }
   }
@@ -166,7 +177,7 @@ int main(int argc, char** argv) {
   for (std::uint32_t side : kSides) {
     benchmark::RegisterBenchmark(FloorName(side).c_str(), Floor, side)->UseRealTime();
     for (Fmt f : kFormats) {
-      for (DecodePath path : pelt::SupportedPaths()) {
+      for (DecodePath path : SupportedPaths()) {
         benchmark::RegisterBenchmark(DecodeName(f, side, path).c_str(), Decode, f, side, path)
             ->UseRealTime();
       }

@@ -6,7 +6,7 @@
 // line each, naming the output file), and the exit status. It then checks that the run did
 // exactly that: nothing written outside the output directory, no temporary file left behind,
 // every TGA entry copied byte for byte, every converted DDS entry an 18-byte header and
-// 4 x width x height bytes of pixels equal to what the decoder gives for the same bytes.
+// 4 x width x height bytes of pixels equal to what the reference decoder gives for the same bytes.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -22,6 +22,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "../tests/reference_decoder.h"
 #include "args.h"
 #include "dds.h"
 #include "fuzz_check.h"
@@ -153,15 +154,13 @@ Prediction Predict(std::span<const std::uint8_t> archive, const pelt::MixDirecto
       p.subjects.push_back(name);
       continue;
     }
-    const pelt::DDSURFACEDESC2 ddsd = pelt::ReadSurfaceDesc(bytes.subspan(4).first<124>());
-    auto pixels = pelt::Decompress(ddsd, bytes.subspan(pelt::kDdsHeaderSize));
-    PELT_FUZZ_CHECK(pixels.ok());
+    const auto pixels = pelt::testing::ReferenceDecode(
+        surface->format, bytes.data() + pelt::kDdsHeaderSize, surface->width, surface->height);
     const auto header = pelt::EncodeTgaHeader(
         pelt::MakeTgaHeader(static_cast<std::uint16_t>(surface->width),
                             static_cast<std::uint16_t>(surface->height), descriptor));
     Bytes image(header.begin(), header.end());
-    const auto* pb = reinterpret_cast<const std::uint8_t*>(pixels->data());
-    image.insert(image.end(), pb, pb + pixels->size() * sizeof(pelt::BgraPixel));
+    image.insert(image.end(), pixels.begin(), pixels.end());
     PELT_FUZZ_CHECK(image.size() == 18 + 4ull * surface->width * surface->height);
     p.announced.push_back(name);
     p.files[name] = std::move(image);

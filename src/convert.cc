@@ -1,15 +1,20 @@
 #include "convert.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
-#include <vector>
+#include <memory>
+#include <span>
 
-#include "dxt_paths.h"
+#include "dxt.h"
 #include "tga.h"
 
 namespace pelt {
 
 namespace {
+
+static_assert(std::endian::native == std::endian::little,
+              "decoded pixel words are written to files as they lie in memory");
 
 // Pixel data is decoded and written in bands of about this many bytes, whatever the surface.
 constexpr std::size_t kBandBytes = 1u << 20;
@@ -32,16 +37,12 @@ BgraPixel* PlaceForWrite(BgraPixel* base, std::uint64_t file_offset) {
 
 }  // namespace
 
-// Writes the TGA header, then decodes and writes the surface a band of block rows at a time, so
-// memory stays at one band whatever the surface's size.
 Status ConvertDdsToTga(const ByteSource& archive, std::uint64_t entry_offset, const DdsSurface& s,
-                       std::uint8_t descriptor, OutputFile* file) {
+                       std::uint8_t descriptor, OutputFile* out) {
   const auto header = EncodeTgaHeader(MakeTgaHeader(
       static_cast<std::uint16_t>(s.width), static_cast<std::uint16_t>(s.height), descriptor));
-  if (Status st = file->Write(header); !st.ok()) return st;
+  if (Status st = out->Write(header); !st.ok()) return st;
   std::uint64_t written = header.size();
-  std::vector<std::uint8_t> blocks_;  // one band of compressed block rows
-  std::vector<BgraPixel> pixels_;     // one band of decoded pixel rows
 
   const std::size_t stride = std::size_t{s.xblocks} * 4;  // pixels per decoded row
   const std::size_t block_row_pixels = stride * 4;
@@ -49,19 +50,19 @@ Status ConvertDdsToTga(const ByteSource& archive, std::uint64_t entry_offset, co
   const std::uint32_t band = static_cast<std::uint32_t>(
       std::max<std::size_t>(1, kBandBytes / (block_row_pixels * sizeof(BgraPixel))));
   const std::uint32_t band_rows = std::min(band, s.yblocks);
-  if (pixels_.size() < block_row_pixels * band_rows + kLinePixels)
-    pixels_.resize(block_row_pixels * band_rows + kLinePixels);
-  if (blocks_.size() < block_row_bytes * band_rows) blocks_.resize(block_row_bytes * band_rows);
+  // Left uninitialised: every byte used is read or decoded first.
+  const auto blocks = std::make_unique_for_overwrite<std::uint8_t[]>(block_row_bytes * band_rows);
+  const auto buffer =
+      std::make_unique_for_overwrite<BgraPixel[]>(block_row_pixels * band_rows + kLinePixels);
 
   const std::uint64_t data_offset = entry_offset + kDdsHeaderSize;
   for (std::uint32_t by = 0; by < s.yblocks; by += band_rows) {
     const std::uint32_t rows = std::min(band_rows, s.yblocks - by);
-    const std::span<std::uint8_t> blocks = std::span(blocks_).first(block_row_bytes * rows);
-    if (Status st = archive.ReadAt(data_offset + std::uint64_t{by} * block_row_bytes, blocks);
-        !st.ok())
+    const std::span<std::uint8_t> in(blocks.get(), block_row_bytes * rows);
+    if (Status st = archive.ReadAt(data_offset + std::uint64_t{by} * block_row_bytes, in); !st.ok())
       return st;
-    BgraPixel* const pixels = PlaceForWrite(pixels_.data(), written);
-    DecodeBlockRows(s.format, blocks.data(), s.xblocks, rows, pixels, stride);
+    BgraPixel* const pixels = PlaceForWrite(buffer.get(), written);
+    DecodeBlockRows(s.format, in.data(), s.xblocks, rows, pixels, stride);
     // Clip the bottom edge, and close up the rows when the right edge was clipped.
     const std::size_t out_rows = std::min<std::size_t>(std::size_t{rows} * 4, s.height - by * 4u);
     if (s.width != stride) {
@@ -70,7 +71,7 @@ Status ConvertDdsToTga(const ByteSource& archive, std::uint64_t entry_offset, co
     }
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(pixels);
     const std::size_t n = out_rows * s.width * sizeof(BgraPixel);
-    if (Status st = file->Write(std::span(bytes, n)); !st.ok()) return st;
+    if (Status st = out->Write(std::span(bytes, n)); !st.ok()) return st;
     written += n;
   }
   return Status::Ok();

@@ -1,4 +1,4 @@
-// Converting a DDS entry to a TGA file, a band of block rows at a time.
+// Converting a DDS entry of an archive to the TGA file pelt writes for it.
 #pragma once
 
 #include <cstdint>
@@ -10,8 +10,11 @@
 
 namespace pelt {
 
-// Writes the TGA header (with image descriptor `descriptor`) and the decoded pixels of the
-// checked surface `s` of the DDS entry at `entry_offset` in `archive` to `out`.
+// Writes to `out` the 18-byte TGA header of a s.width x s.height image with image descriptor
+// `descriptor`, then its pixels (tga.h), decoded from the block data at entry_offset +
+// kDdsHeaderSize in `archive`; `s` is what CheckDdsEntry said of the entry there. The blocks are
+// read, decoded and written a band of block rows (about 1 MiB of pixels) at a time, so memory
+// stays at one band whatever the surface's size. Returns the first read or write failure.
 Status ConvertDdsToTga(const ByteSource& archive, std::uint64_t entry_offset, const DdsSurface& s,
                        std::uint8_t descriptor, OutputFile* out);
 

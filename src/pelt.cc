@@ -178,8 +178,8 @@ void Runner::List() {
     }
     const PlannedWrite& w = plan_.writes[t.outcome];
     const Archive& a = archives_[w.archive];
-    if (archives_.size() > 1) line += "\t" + Printable(a.path);
-    line += "\t" + Printable(a.mix.dir.filenames[w.entry]) + "\t";
+    if (archives_.size() > 1) line.append("\t").append(Printable(a.path));
+    line.append("\t").append(Printable(a.mix.dir.filenames[w.entry])).append("\t");
     if (!w.refusal.ok()) {
       line += "unusable: " + w.refusal.message();
       reported_ = true;

@@ -1,7 +1,10 @@
-// End-to-end runs of the pelt binary on DDS entries: the .dds name rewritten to .tga and matched,
-// DXT1/DXT3/DXT5 surfaces decoded and written as 32-bit TGA images, every refusal checked before
-// anything is announced or created. Expected pixels come from the plain reference decoder, which
-// the decoder tests hold to hand-computed blocks; one image is spelled out byte for byte.
+// DDS entries: their checks, every decoding path against the reference decoder, the conversion
+// to a TGA file, and end-to-end runs of the pelt binary on DDS entries: the .dds name rewritten to
+// .tga and matched, every refusal checked before anything is announced or created, the image as an
+// independent reader sees it. Expected pixels come from the reference decoder, which the decoder
+// tests hold to hand-worked blocks.
+#include "convert.h"
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -10,6 +13,7 @@
 #include <optional>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "reference_decoder.h"
@@ -46,18 +50,6 @@ const Bytes kRed4x4Tga = [] {
   return want;
 }();
 
-// The file pelt writes for a width x height image of red, green, blue, alpha pixels: the header
-// with the sides little-endian, then blue, green, red, alpha per pixel, top row first.
-Bytes Tga(std::uint32_t width, std::uint32_t height, const Bytes& rgba) {
-  Bytes out = {0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0};
-  PutU16(&out, static_cast<std::uint16_t>(width));
-  PutU16(&out, static_cast<std::uint16_t>(height));
-  Append(&out, {32, 0x2F});
-  for (std::size_t i = 0; i + 3 < rgba.size(); i += 4)
-    Append(&out, {rgba[i + 2], rgba[i + 1], rgba[i], rgba[i + 3]});
-  return out;
-}
-
 // Random blocks (both palette modes, both alpha modes) for a width x height surface.
 Bytes Blocks(Fmt f, std::uint32_t width, std::uint32_t height) {
   static std::mt19937 rng(11);
@@ -71,6 +63,112 @@ void ExpectFile(const RunScene& s, const std::string& name, const Bytes& want) {
   ASSERT_EQ(got->size(), want.size()) << name;
   const auto at = std::mismatch(want.begin(), want.end(), got->begin()).first - want.begin();
   EXPECT_EQ(static_cast<std::size_t>(at), want.size()) << name << " first differs at byte " << at;
+}
+
+constexpr DxtFormat k1 = DxtFormat::kDxt1, k3 = DxtFormat::kDxt3, k5 = DxtFormat::kDxt5;
+
+// Random blocks (both DXT1 palette modes, equal endpoints, both DXT5 alpha modes) in rows with and
+// without gaps, at unaligned addresses, from a lone block to many.
+TEST(DxtPaths, EverySupportedPathDecodesAsTheReference) {
+  const std::uint32_t kShapes[][4] = {
+      {1, 1, 0, 0}, {2, 3, 1, 3}, {3, 2, 7, 1}, {33, 2, 5, 2}, {64, 64, 0, 1}};
+  std::mt19937 rng(7);
+  for (auto [fmt, f] : {std::pair{Fmt::kDxt1, k1}, {Fmt::kDxt3, k3}, {Fmt::kDxt5, k5}}) {
+    for (const auto& s : kShapes) {
+      const Bytes blocks = RandomBlocks(fmt, s[0] * s[1], &rng);
+      EXPECT_EQ(FirstPathUnlikeReference(f, blocks.data(), s[0], s[1], 4 * s[0] + s[2], s[3]), -1)
+          << FormatName(f) << " " << s[0] << "x" << s[1] << " blocks";
+    }
+  }
+}
+
+// One block per rule, worked out by hand, through the reference and every supported path. Colour
+// index bytes E4: pixel n of the tile takes palette entry n % 4. DXT5 index bytes 88 C6 FA 88 C6
+// FA, and the DXT3 nibbles here: pixel n takes alphas[n % 8].
+TEST(DxtPaths, HandWorkedBlocks) {
+  // Format, alpha half and colour half as little-endian numbers (the colour half: indices, col1,
+  // col0), palette entries as 0xAARRGGBB, alphas (DXT3, DXT5: ORed into the palette entries).
+  // clang-format off
+  const std::tuple<DxtFormat, std::uint64_t, std::uint64_t, std::array<BgraPixel, 4>,
+                   std::array<std::uint8_t, 8>> kCases[] = {
+      // DXT1 col0 > col1: four colours, thirds truncated; 5:6:5 widened by shifting only.
+      {k1, 0, 0xE4E4E4E40000FFFF, {0xFFF8FCF8, 0xFF000000, 0xFFA5A8A5, 0xFF525452}, {}},
+      // DXT1 col0 < col1: three colours, the midpoint, the transparent entry.
+      {k1, 0, 0xE4E4E4E4F800001F, {0xFF0000F8, 0xFFF80000, 0xFF7C007C, 0x0000FFFF}, {}},
+      // DXT1 equal endpoints: three colours.
+      {k1, 0, 0xE4E4E4E412341234, {0xFF1044A0, 0xFF1044A0, 0xFF1044A0, 0x0000FFFF}, {}},
+      // DXT3: four colours even when col0 < col1; alpha nibble x 17, the low nibble first.
+      {k3, 0xB654F210B654F210, 0xE4E4E4E4F800001F, {0xF8, 0xF80000, 0x5200A5, 0xA50052},
+       {0, 17, 34, 255, 68, 85, 102, 187}},
+      // DXT5 alpha0 > alpha1: eight alphas, sevenths truncated.
+      {k5, 0xFAC688FAC6880064, 0xE4E4E4E400000000, {}, {100, 0, 85, 71, 57, 42, 28, 14}},
+      // DXT5 alpha0 < alpha1: six alphas, fifths truncated, then 0 and 255.
+      {k5, 0xFAC688FAC688C90A, 0xE4E4E4E400000000, {}, {10, 201, 48, 86, 124, 162, 0, 255}},
+  };
+  // clang-format on
+  for (const auto& [f, alpha_half, colour_half, palette, alphas] : kCases) {
+    Bytes block, want;
+    for (int n = f == k1 ? 8 : 0; n < 16; ++n)
+      block.push_back(static_cast<std::uint8_t>((n < 8 ? alpha_half : colour_half) >> 8 * (n % 8)));
+    for (int n = 0; n < 16; ++n) PutU32(&want, palette[n % 4] | BgraPixel{alphas[n % 8]} << 24);
+    EXPECT_EQ(ReferenceDecode(f, block.data(), 4, 4), want) << std::hex << colour_half;
+    EXPECT_EQ(FirstPathUnlikeReference(f, block.data(), 1, 1, 4, 0), -1);
+  }
+}
+
+// One row per refusal; most entries are also broken the ways later checks refuse, which must not
+// win: the header's length is checked first, then the FourCC, the sides, the block data.
+TEST(CheckDdsEntry, EachRefusalSaysWhy) {
+  using D = DdsBuilder;
+  const std::string kSides = "; width and height must be 1 to 65535";
+  const std::pair<Bytes, std::string> kCases[] = {
+      {Bytes(127), "DDS entry is 127 bytes, shorter than its 128-byte header"},
+      {D(0, 0).FourCC(" DX~").Build(), "unsupported format \" DX~\""},
+      {D(4, 4).FourCC(0x7F545844).Build(), "unsupported format 0x7F545844"},
+      {D(0, 16).Format(Fmt::kDxt5).Build(), "surface is 0x16" + kSides},
+      {D(16, 0).Data(Bytes(64)).Build(), "surface is 16x0" + kSides},
+      {D(65536, 4).Build(), "surface is 65536x4" + kSides},
+      {D(4, 65536).Build(), "surface is 4x65536" + kSides},
+      {D(5, 9).Data(Bytes(47)).Build(), "block data is 47 bytes; a 5x9 DXT1 surface needs 48"},
+      {D(65535, 65535).Format(Fmt::kDxt3).Build(),
+       "block data is 0 bytes; a 65535x65535 DXT3 surface needs 4294967296"},
+  };
+  for (const auto& [entry, message] : kCases) {
+    const auto got = CheckDdsEntry(entry, entry.size());  // `entry` is at most 128 bytes or whole
+    EXPECT_EQ(got.status().code(), message[0] == 'u' ? Code::kUnsupported : Code::kCorrupt);
+    EXPECT_EQ(got.status().message(), message);
+  }
+}
+
+// An entry at an odd offset of an archive file, checked and converted: the header, then the
+// reference's pixels clipped at the right and bottom edges, in one band or several (a 65535-wide
+// block row is a band of its own), sides up to 65535. An entry at the end of the file shows that no
+// block past the surface's is read; smaller mipmap levels after it are accepted and ignored.
+TEST(ConvertDdsToTga, WritesTheHeaderThenTheClippedPixels) {
+  const std::tuple<Fmt, DxtFormat, std::uint16_t, std::uint16_t, std::uint8_t, bool> kCases[] = {
+      {Fmt::kDxt5, DxtFormat::kDxt5, 5, 7, 0x2F, true},
+      {Fmt::kDxt3, DxtFormat::kDxt3, 8, 4, 0x28, false},
+      {Fmt::kDxt1, DxtFormat::kDxt1, 65535, 9, 0x2F, false},
+      {Fmt::kDxt1, DxtFormat::kDxt1, 4, 65535, 0x2F, false}};
+  for (const auto& [fmt, format, width, height, descriptor, mipmaps] : kCases) {
+    const Bytes blocks = Blocks(fmt, width, height);
+    DdsBuilder dds = DdsBuilder(width, height).Format(fmt).Data(blocks);
+    Bytes archive = {'M', 'I', 'X'};
+    Append(&archive, (mipmaps ? dds.Mipmaps() : dds).Build());
+    TempDir dir;
+    WriteFile(dir / "a.mix", archive);
+    auto in = InputFile::Open(dir / "a.mix");
+    auto s = CheckDdsEntry(std::span(archive).subspan(3, 128), archive.size() - 3);
+    auto out = OutputFile::Create(dir.path());
+    ASSERT_TRUE(in.ok() && s.ok() && out.ok());
+    ASSERT_TRUE(ConvertDdsToTga(*in, 3, *s, descriptor, &*out).ok());
+    ASSERT_TRUE(out->Commit("t.tga").ok());
+    // Uncompressed true-colour at 0, 0, the sides little-endian, 32 bits a pixel, the descriptor.
+    Bytes want = {0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 32, descriptor};
+    Patch32(&want, 12, std::uint32_t{height} << 16 | width);
+    Append(&want, ReferenceDecode(format, blocks.data(), width, height));
+    EXPECT_TRUE(ReadFile(dir / "t.tga") == want) << width << "x" << height;
+  }
 }
 
 // A DDS entry's lower-cased name has its last three characters rewritten to "tga", whatever they
@@ -105,46 +203,6 @@ TEST(Convert, DdsNameIsRewrittenToTgaAndMatched) {
       ExpectFile(s, c.written, kRed4x4Tga);
     }
   }
-}
-
-// Each format decodes its blocks into place: sides that are not multiples of 4 take
-// ceil(side / 4) blocks with the right and bottom edges clipped, the smaller mipmap levels after
-// the top level are ignored, sides up to 65535 are written, and a large surface is decoded and
-// written in several bands.
-TEST(Convert, SurfacesAreWrittenPixelForPixel) {
-  struct Case {
-    Fmt format;
-    std::uint32_t width, height;
-    bool mipmaps;
-  };
-  const Case kCases[] = {
-      {Fmt::kDxt1, 8, 8, true},      {Fmt::kDxt3, 8, 8, true},       {Fmt::kDxt5, 8, 8, true},
-      {Fmt::kDxt1, 5, 3, false},     {Fmt::kDxt5, 1, 1, false},      {Fmt::kDxt3, 6, 9, true},
-      {Fmt::kDxt1, 2, 7, false},     {Fmt::kDxt1, 300, 1, false},    {Fmt::kDxt1, 65535, 4, false},
-      {Fmt::kDxt5, 4, 65535, false}, {Fmt::kDxt1, 1030, 701, false},
-  };
-  for (const Case& c : kCases) {
-    SCOPED_TRACE(std::to_string(static_cast<int>(c.format)) + ", " + std::to_string(c.width) + "x" +
-                 std::to_string(c.height));
-    const Bytes blocks = Blocks(c.format, c.width, c.height);
-    DdsBuilder dds(c.width, c.height);
-    dds.Format(c.format).Data(blocks);
-    if (c.mipmaps) dds.Mipmaps();
-    RunScene s;
-    const RunResult r = s.Run(MixBuilder().Add("s.dds", dds.Build()).Build(), ModelOf({"s.tga"}));
-    EXPECT_EQ(r.exit_code, 0) << r.err;
-    EXPECT_EQ(r.out, "now writing s.tga\n");
-    ExpectFile(s, "s.tga",
-               Tga(c.width, c.height, ReferenceDecode(c.format, blocks, c.width, c.height)));
-  }
-}
-
-TEST(Convert, HeaderIsThe18BytesOfAnUncompressed32BitImage) {
-  RunScene s;
-  const RunResult r = s.Run(MixBuilder().Add("red.dds", kRed4x4).Build(), ModelOf({"red.tga"}));
-  ASSERT_EQ(r.exit_code, 0) << r.err;
-  EXPECT_EQ(s.Out("red.tga"), kRed4x4Tga);
-  EXPECT_EQ(kRed4x4Tga.size(), 82u);
 }
 
 // Of entries with one output name, each is written in turn and the last one stays, whether it is
@@ -226,9 +284,11 @@ TEST(Convert, RefusedEntriesWriteNothing) {
 TEST(Convert, ImageReaderSeesSizeOrientationAndAlpha) {
   struct Case {
     Fmt format;
+    DxtFormat dxt;
     std::uint32_t width, height;
   };
-  for (const Case& c : {Case{Fmt::kDxt5, 8, 8}, Case{Fmt::kDxt1, 6, 5}}) {
+  for (const Case& c :
+       {Case{Fmt::kDxt5, DxtFormat::kDxt5, 8, 8}, Case{Fmt::kDxt1, DxtFormat::kDxt1, 6, 5}}) {
     SCOPED_TRACE(static_cast<int>(c.format));
     const Bytes blocks = Blocks(c.format, c.width, c.height);
     RunScene s;
@@ -249,7 +309,9 @@ TEST(Convert, ImageReaderSeesSizeOrientationAndAlpha) {
     EXPECT_EQ(width, static_cast<int>(c.width));
     EXPECT_EQ(height, static_cast<int>(c.height));
     EXPECT_EQ(channels, 4);
-    EXPECT_EQ(got, ReferenceDecode(c.format, blocks, c.width, c.height));
+    Bytes want = ReferenceDecode(c.dxt, blocks.data(), c.width, c.height);
+    for (std::size_t i = 0; i < want.size(); i += 4) std::swap(want[i], want[i + 2]);  // to RGBA
+    EXPECT_EQ(got, want);
   }
 }
 
