@@ -73,40 +73,6 @@ void ExpectFile(const RunScene& s, const std::string& name, const Bytes& want) {
   EXPECT_EQ(static_cast<std::size_t>(at), want.size()) << name << " first differs at byte " << at;
 }
 
-// A DDS entry's lower-cased name has its last three characters rewritten to "tga", whatever they
-// are, and is then matched against the model's names like any other.
-TEST(Convert, DdsNameIsRewrittenToTgaAndMatched) {
-  struct Case {
-    const char* entry;
-    const char* model;
-    const char* written;  // nullptr: nothing written
-  };
-  const Case kCases[] = {
-      {"GRASS.DDS", "Grass.tga", "grass.tga"},
-      {"grass.dds", "grass.dds", nullptr},
-      {"a.dds.bak", "a.dds.tga", "a.dds.tga"},
-      {"a.dds.bak", "a.tga.bak", nullptr},
-      {".DDS", ".tga", ".tga"},
-      {"grass.dd", "grass.tga", nullptr},
-      {"grassdds", "grasstga", nullptr},
-  };
-  for (const Case& c : kCases) {
-    SCOPED_TRACE(std::string(c.entry) + " named as " + c.model);
-    RunScene s;
-    const RunResult r = s.Run(MixBuilder().Add(c.entry, kRed4x4).Build(), ModelOf({c.model}));
-    EXPECT_EQ(r.exit_code, 0);
-    EXPECT_EQ(r.err, "");
-    if (c.written == nullptr) {
-      EXPECT_EQ(r.out, "");
-      EXPECT_THAT(s.Written(), IsEmpty());
-    } else {
-      EXPECT_EQ(r.out, std::string("now writing ") + c.written + "\n");
-      EXPECT_THAT(s.Written(), ElementsAre(c.written));
-      ExpectFile(s, c.written, kRed4x4Tga);
-    }
-  }
-}
-
 // Each format decodes its blocks into place: sides that are not multiples of 4 take
 // ceil(side / 4) blocks with the right and bottom edges clipped, the smaller mipmap levels after
 // the top level are ignored, sides up to 65535 are written, and a large surface is decoded and
@@ -145,36 +111,6 @@ TEST(Convert, HeaderIsThe18BytesOfAnUncompressed32BitImage) {
   ASSERT_EQ(r.exit_code, 0) << r.err;
   EXPECT_EQ(s.Out("red.tga"), kRed4x4Tga);
   EXPECT_EQ(kRed4x4Tga.size(), 82u);
-}
-
-// Of entries with one output name, each is written in turn and the last one stays, whether it is
-// copied or converted.
-TEST(Convert, LaterEntryOfOneOutputNameWins) {
-  const Bytes tga = ToBytes("stored as tga");
-  struct Case {
-    const char* what;
-    Bytes archive, want;
-  };
-  const Case kCases[] = {
-      {"tga, then tga: the later bytes",
-       MixBuilder().Add("ROCK.TGA", "first").Add("other.tga", "o").Add("rock.tga", tga).Build(),
-       tga},
-      {"tga, then dds: the decoded image",
-       MixBuilder().Add("rock.tga", tga).Add("other.tga", "o").Add("rock.dds", kRed4x4).Build(),
-       kRed4x4Tga},
-      {"dds, then tga: the stored bytes",
-       MixBuilder().Add("rock.dds", kRed4x4).Add("other.tga", "o").Add("Rock.TGA", tga).Build(),
-       tga},
-  };
-  for (const Case& c : kCases) {
-    SCOPED_TRACE(c.what);
-    RunScene s;
-    const RunResult r = s.Run(c.archive, ModelOf({"rock.tga", "other.tga"}));
-    EXPECT_EQ(r.exit_code, 0) << r.err;
-    EXPECT_EQ(r.out, "now writing rock.tga\nnow writing other.tga\nnow writing rock.tga\n");
-    EXPECT_THAT(s.Written(), ElementsAre("other.tga", "rock.tga"));
-    ExpectFile(s, "rock.tga", c.want);
-  }
 }
 
 // Every check passes before the output file is created and announced: a refused entry prints no
