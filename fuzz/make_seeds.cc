@@ -17,8 +17,8 @@ int main(int argc, char** argv) {
   MixBuilder bomb;  // twelve records of one 16 x 16 DXT1 entry, and a model naming them
   ModelBuilder bomb_model;
   for (int i = 0; i < 12; ++i) {
-    bomb.Add("t" + std::to_string(i) + ".dds", i ? Bytes{} : RandomDds(Fmt::kDxt1, 16, 16, &rng));
-    bomb.EntryOffset(i, 16).EntrySize(i, 256), bomb_model.Texture("t" + std::to_string(i) + ".tga");
+    bomb.Add(std::to_string(i) + ".dds", i ? Bytes{} : RandomDds(Fmt::kDxt1, 16, 16, &rng));
+    bomb.EntryOffset(i, 16).EntrySize(i, 256), bomb_model.Texture(std::to_string(i) + ".tga");
   }
   // clang-format off
   const Bytes model = ModelBuilder().Begin().Texture("Rock.tga").Chunk(7, {1}).Texture("moss.TGA")

@@ -8,6 +8,8 @@
 
 namespace pelt::testing {
 
+inline void WriteFile(const std::string& path, std::string_view s) { WriteFile(path, ToBytes(s)); }
+
 class RunScene {
  public:
   RunScene() {

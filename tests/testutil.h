@@ -146,7 +146,6 @@ class TempDir {
 };
 
 void WriteFile(const std::string& path, const Bytes& bytes);  // throws when it cannot
-inline void WriteFile(const std::string& path, std::string_view s) { WriteFile(path, ToBytes(s)); }
 std::optional<Bytes> ReadFile(const std::string& path);
 
 struct RunResult {
