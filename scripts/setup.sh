@@ -6,8 +6,6 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++            # the build
   libgtest-dev libgmock-dev        # tests
-  libstb-dev                       # an independent image reader the tests check output with
-  mandoc                           # manual page lint
   libbenchmark-dev time            # benchmarks and their peak-memory figures
   clang libclang-rt-14-dev         # libFuzzer and the sanitizers' runtime for the fuzz build
 )

@@ -1,315 +1,289 @@
-// End-to-end runs of the pelt binary on archives and models built in a temporary directory:
-// the command line, messages and exit status, matching, and the output rules. Damaged inputs are
-// the malformed-input suite's; here are the rules of a run in the working directory.
+// End-to-end runs of the built pelt, one table per outcome. Each row runs in a fresh working
+// directory holding its inputs and checks the exit status, both streams and every file there
+// afterwards; nothing may appear outside that directory.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
-#include <cstdint>
-#include <random>
-#include <string>
-#include <vector>
+#include <csignal>
+#include <filesystem>
+#include <map>
 
 #include "testutil.h"
 
 namespace pelt::testing {
 namespace {
 
-using ::testing::ElementsAre;
-using ::testing::IsEmpty;
+namespace fs = std::filesystem;
 using ::testing::StartsWith;
+using Files = std::map<std::string, Bytes>;  // path in the working directory -> contents
+const Bytes kDir = ToBytes("(a directory)"), kFifo = ToBytes("(a FIFO)");
 
-// One report line about `subject`, and nothing else on stderr.
-void ExpectOneReport(const RunResult& r, const std::string& subject) {
-  EXPECT_THAT(r.err, StartsWith("pelt: " + subject + ": ")) << r.err;
-  EXPECT_EQ(Lines(r.err).size(), 1u) << r.err;
-  EXPECT_TRUE(!r.err.empty() && r.err.back() == '\n') << r.err;
+Files With(Files base, const Files& more) {
+  for (const auto& [name, bytes] : more) base[name] = bytes;
+  return base;
+}
+Files Under(const std::string& dir, const Files& files) {
+  Files out = {{dir, kDir}};
+  for (const auto& [name, bytes] : files) out[dir + "/" + name] = bytes;
+  return out;
+}
+Files Inputs(const MixBuilder& archive, std::initializer_list<std::string_view> textures) {
+  return {{"a.mix", archive.Build()}, {"m.kzm", ModelOf(textures)}};
 }
 
-TEST(Run, TooFewArgumentsPrintTheUsageTextExactly) {
-  RunScene s;
-  WriteFile(s.archive(), MixBuilder().Add("a.tga", "x").Build());
-  const std::vector<std::string> kCases[] = {{}, {"a.mix"}, {s.archive()}};
-  for (const auto& args : kCases) {
-    SCOPED_TRACE(args.size());
-    const RunResult r = RunPelt(args, s.work());
-    EXPECT_EQ(r.exit_code, 1);
-    EXPECT_EQ(r.out, kUsage);
-    EXPECT_EQ(r.err, "");
-    EXPECT_THAT(s.Written(), IsEmpty());
+// A converted image: type 2, the sides, 32 bits, the descriptor, then the pixels (blue, green,
+// red, alpha each), the top row first.
+Bytes Tga(std::uint16_t side, const Bytes& pixels, std::uint8_t descriptor = 0x2F) {
+  Bytes b = {0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 32, descriptor};
+  return Append(&b, pixels), Patch32(b, 12, side * 0x10001u);
+}
+// A DXT1 block worked by hand: endpoints red 0xF800 and blue 0x001F (c0 > c1: four colours),
+// rows of indices 0 1 2 3, 3 2 1 0, all 0, all 3, the first pixel in the low bits. Index 2 is
+// (2 red + blue) / 3 and index 3 (red + 2 blue) / 3, floored: 165 and 82.
+const Bytes kDds = DdsBuilder(4, 4).Data({0x00, 0xF8, 0x1F, 0x00, 0xE4, 0x1B, 0x00, 0xFF}).Build();
+Bytes DdsImage(std::uint8_t descriptor) {
+  const Bytes bgra[] = {{0, 0, 248, 255}, {248, 0, 0, 255}, {82, 0, 165, 255}, {165, 0, 82, 255}};
+  Bytes pixels;
+  for (int row : {0xE4, 0x1B, 0x00, 0xFF})
+    for (int x = 0; x < 4; ++x) Append(&pixels, bgra[row >> (2 * x) & 3]);
+  return Tga(4, pixels, descriptor);
+}
+const Bytes kImage = DdsImage(0x2F);
+std::mt19937 rng;
+const Bytes kTga = RandomBlocks(Fmt::kDxt1, 12501, &rng);  // any bytes: copied as they are
+const Bytes kShortDds(kDds.begin(), kDds.end() - 9);       // 127 bytes
+const Bytes kDxt2 = DdsBuilder(4, 4).FourCC("DXT2").Data(Bytes(16)).Build();
+const MixBuilder kArchive =
+    MixBuilder().Add("Moss.DDS", kDds).Add("Rock.TGA", kTga).Add("x.tga", "");
+const Bytes kModel = ModelOf({"rock.tga", "MOSS.tga"});
+const Files kIn = {{"a.mix", kArchive.Build()}, {"m.kzm", kModel}};
+const Files kMade = {{"moss.tga", kImage}, {"rock.tga", kTga}};
+const std::string kWrote = "now writing moss.tga\nnow writing rock.tga\n";
+// Rock.TGA in a.mix; in b.mix, another rock.tga (a.mix is searched first) and Moss.DDS.
+const Files kTwo = {{"a.mix", MixBuilder().Add("Rock.TGA", kTga).Build()},
+                    {"b.mix", MixBuilder().Add("rock.tga", "no").Add("Moss.DDS", kDds).Build()},
+                    {"m.kzm", kModel}};
+const std::string kRock = "rock.tga\tRock.TGA\ttga " + std::to_string(kTga.size()) + " bytes\n";
+const std::string kShort = "DDS entry is 127 bytes, shorter than its 128-byte header";
+// The usage text, printed for fewer than two file names.
+const char kUsage[] =
+    "pelt usage:\n"
+    "pelt filename.mix filename.kzm\n"
+    "pelt takes the name of a korvane mix file (*.mix, *.dat or *.pkg) and the\n"
+    "name of a kzm file and extracts all textures referenced by that kzm file";
+const std::vector<std::string> kRun = {"a.mix", "m.kzm"}, kRunOut = {"-o", "out", "a.mix", "m.kzm"};
+
+struct Row {
+  const char* what;
+  std::vector<std::string> args;
+  int exit;
+  ::testing::Matcher<const std::string&> out, err;
+  Files made = {};  // what the working directory holds afterwards besides the inputs
+  Files in = kIn;   // written into the working directory first
+};
+
+// A file's size and checksum (FNV-1a): a failing row shows which files differ, not their bytes.
+std::string Sum(const Bytes& b) {
+  std::uint32_t h = 2166136261u;
+  for (std::uint8_t c : b) h = (h ^ c) * 16777619u;
+  return std::to_string(b.size()) + " bytes, sum " + std::to_string(h);
+}
+
+void Check(const Row& r) {
+  SCOPED_TRACE(r.what);
+  TempDir root;
+  const std::string work = root / "work";
+  fs::create_directory(work);
+  for (const auto& [name, bytes] : r.in) {
+    if (bytes == kDir) fs::create_directory(work + "/" + name);
+    if (bytes == kFifo) ::mkfifo((work + "/" + name).c_str(), 0600);
+    if (bytes != kDir && bytes != kFifo) WriteFile(work + "/" + name, bytes);
   }
-}
-
-// The archive is opened and checked first, the model only after it; either failing ends the run
-// with one line on stderr, exit status 2 and nothing written.
-TEST(Run, UnusableInputsAreFatal) {
-  RunScene s;
-  WriteFile(s.archive(), MixBuilder().Add("a.tga", "x").Build());
-  WriteFile(s.in() + "/empty.mix", Bytes{});
-  const std::string none_mix = s.in() + "/none.mix", none_kzm = s.in() + "/none.kzm";
-  struct Case {
-    const char* what;
-    std::string archive, model;
-    const char* reason;  // nullptr: the reader's own words
-  };
-  const Case kCases[] = {
-      {"archive and model missing: the archive is reported", none_mix, none_kzm,
-       "No such file or directory"},
-      {"archive is a directory", s.in(), none_kzm, "Is a directory"},
-      {"model missing", s.archive(), none_kzm, "No such file or directory"},
-      {"archive empty: the model is not opened", s.in() + "/empty.mix", none_kzm, nullptr},
-  };
-  for (const Case& c : kCases) {
-    SCOPED_TRACE(c.what);
-    const RunResult r = RunPelt({c.archive, c.model}, s.work());
-    const std::string& subject = c.archive == s.archive() ? c.model : c.archive;
-    EXPECT_EQ(r.exit_code, 2);
-    EXPECT_EQ(r.out, "");
-    if (c.reason != nullptr)
-      EXPECT_EQ(r.err, "pelt: " + subject + ": " + c.reason + "\n");
-    else
-      ExpectOneReport(r, subject);
-    EXPECT_THAT(s.Written(), IsEmpty());
+  const RunResult got = RunPelt(r.args, work);
+  EXPECT_EQ(got.exit_code, r.exit) << "signal " << got.signal;
+  EXPECT_THAT(got.out, r.out);
+  EXPECT_THAT(got.err, r.err);
+  std::map<std::string, std::string> tree, want;
+  for (const auto& e : fs::recursive_directory_iterator(root.path())) {
+    const Bytes kind = e.is_directory() ? kDir : kFifo;
+    tree[e.path().lexically_relative(root.path()).generic_string()] =
+        Sum(e.is_regular_file() ? ReadFile(e.path().string()).value() : kind);
   }
+  for (const auto& [name, bytes] : Under("work", With(r.in, r.made))) want[name] = Sum(bytes);
+  EXPECT_EQ(tree, want);
 }
 
-// An entry is extracted when its name holds ".tga" anywhere; it matches a model name that is the
-// whole name up to ASCII case, and is written (once) under its lower-cased name.
-TEST(Run, MatchingIsWholeNameIgnoringAsciiCase) {
-  const std::string long_name = std::string(250, 'x') + ".tga";  // length byte 255 when stored
-  struct Case {
-    const char* what;
-    std::string stored;
-    Bytes model;
-    std::string written;  // "": nothing written
+// clang-format off
+TEST(Run, CommandLine) {
+  const std::string unknown = ": unknown option (see pelt --help)\n";
+  const Row kRows[] = {
+      {"one file name: the usage text", {"a.mix"}, 1, kUsage, ""},
+      {"an unknown option", {"-x", "a.mix", "m.kzm"}, 1, "", "pelt: -x" + unknown},
+      {"an unknown long option", {"--bogus", "a.mix", "m.kzm"}, 1, "", "pelt: --bogus" + unknown},
+      {"an option without its argument", {"a.mix", "m.kzm", "-o"}, 1, "",
+       ::testing::MatchesRegex("pelt: -o: .* \\(see pelt --help\\)\n")},
+      {"--help", {"--help", "-x"}, 0, StartsWith(kUsage), ""},
+      {"--version", {"--version", "a.mix", "m.kzm"}, 0, "pelt " PELT_VERSION "\n", ""},
   };
-  const Case kCases[] = {
-      {"case of entry and model differ", "Rock.TGA", ModelOf({"ROCK.tga"}), "rock.tga"},
-      {".tga in the middle, cases differ", "A.TGA.BAK", ModelOf({"a.Tga.bak"}), "a.tga.bak"},
-      {"the name is only .tga", ".TGA", ModelOf({".tga"}), ".tga"},
-      {"bytes above 127 are not case-folded", "\xC4.TGA", ModelOf({"\xC4.tga"}), "\xC4.tga"},
-      {"named several times, written once", "Rock.tga",
-       ModelOf({"ROCK.TGA", "rock.tga", "Rock.Tga"}), "rock.tga"},
-      {"254-character name", std::string(250, 'X') + ".TGA", ModelOf({long_name}), long_name},
-      {"model name is a prefix", "rock.tga", ModelOf({"rock"}), ""},
-      {"model name is longer", "rock.tga", ModelOf({"rock.tga "}), ""},
-      {"no path processing", "rock.tga", ModelOf({"textures\\rock.tga"}), ""},
-      {"no .tga in the name", "rock.tg", ModelOf({"rock.tg"}), ""},
-      {"tga without the dot", "rocktga", ModelOf({"rocktga"}), ""},
-      {"non-ASCII letters differ in case only in Latin-1", "\xC4.tga", ModelOf({"\xE4.tga"}), ""},
+  for (const Row& r : kRows) Check(r);
+}
+
+TEST(Run, Writes) {
+  const Row kRows[] = {
+      {"a TGA entry copied, a DXT1 entry converted, lower-case names", kRun, 0, kWrote, "", kMade},
+      {"-o DIR, DIR and its parents made", {"-o", "o/p", "a.mix", "m.kzm"}, 0, kWrote, "",
+       With(Under("o/p", kMade), {{"o", kDir}})},
+      {"-oDIR", {"-oout", "a.mix", "m.kzm"}, 0, kWrote, "", Under("out", kMade)},
+      {"--output-dir=DIR", {"--output-dir=out", "a.mix", "m.kzm"}, 0, kWrote, "", Under("out", kMade)},
+      {"options after the file names", {"a.mix", "m.kzm", "-o", "out"}, 0, kWrote, "",
+       Under("out", kMade)},
+      {"--strict-tga", {"--strict-tga", "a.mix", "m.kzm"}, 0, kWrote, "",
+       With(kMade, {{"moss.tga", DdsImage(0x28)}})},
+      {"a.dds.bak written as a.dds.tga", kRun, 0, "now writing a.dds.tga\n", "",
+       {{"a.dds.tga", kImage}}, Inputs(MixBuilder().Add("a.dds.bak", kDds), {"a.dds.tga"})},
+      {"rock.tga, then rock.dds: both written, the later stays", kRun, 0,
+       "now writing rock.tga\nnow writing rock.tga\n", "", {{"rock.tga", kImage}},
+       Inputs(MixBuilder().Add("rock.tga", kTga).Add("rock.dds", kDds), {"rock.tga"})},
+      {"a name in two spellings, written once", kRun, 0, "now writing rock.tga\n", "",
+       {{"rock.tga", kTga}}, Inputs(MixBuilder().Add("Rock.TGA", kTga), {"rock.tga", "ROCK.TGA"})},
+      {"several models", {"a.mix", "r.kzm", "s.kzm"}, 0, kWrote, "", kMade,
+       With(kIn, {{"r.kzm", ModelOf({"rock.tga"})}, {"s.kzm", ModelOf({"ROCK.tga", "moss.tga"})}})},
+      {"a model read from an entry, its name in any case", {"a.mix", "inner.kzm"}, 0, kWrote, "",
+       kMade, {{"a.mix", MixBuilder(kArchive).Add("Inner.KZM", kModel).Build()}}},
+      {"a model file wins over an entry", kRun, 0, kWrote, "", kMade,
+       With(kIn, {{"a.mix", MixBuilder(kArchive).Add("m.kzm", ModelOf({"x.tga"})).Build()}})},
+      {"-a: a texture comes from the first archive with an entry for it",
+       {"-a", "b.mix", "a.mix", "m.kzm"}, 0, "now writing rock.tga\nnow writing moss.tga\n", "",
+       kMade, kTwo},
   };
-  for (const Case& c : kCases) {
-    SCOPED_TRACE(c.what);
-    RunScene s;
-    const RunResult r = s.Run(MixBuilder().Add(c.stored, "pixels").Build(), c.model);
-    EXPECT_EQ(r.exit_code, 0);
-    EXPECT_EQ(r.err, "");
-    if (c.written.empty()) {
-      EXPECT_EQ(r.out, "");
-      EXPECT_THAT(s.Written(), IsEmpty());
-    } else {
-      EXPECT_EQ(r.out, "now writing " + c.written + "\n");
-      EXPECT_THAT(s.Written(), ElementsAre(c.written));
-      EXPECT_EQ(s.Out(c.written), ToBytes("pixels"));
-    }
-  }
+  for (const Row& r : kRows) Check(r);
 }
 
-// An entry's offset and size must lie inside the archive; reading past its end is a fault, not
-// padding. Such an entry is reported under its output name and skipped, an existing file of that
-// name left as it was, and the others are still written.
-TEST(Run, EntriesOutsideTheArchiveAreReportedAndSkipped) {
-  auto archive = [](std::int32_t offset, std::int32_t size) {
-    return MixBuilder()
-        .Add("first.tga", "FIRST")
-        .Add("Bad.TGA", "BAD!")
-        .Add("last.tga", "LAST")
-        .EntryOffset(1, offset)
-        .EntrySize(1, size)
-        .Build();
+TEST(Run, Reports) {
+  const std::string refusals =
+      "pelt: ../x.tga: not a plain file name; not written\n"
+      "pelt: far.tga: entry lies outside the archive (offset 1048576, size 1, archive 100415 bytes)\n"
+      "pelt: dxt2.tga: unsupported format \"DXT2\"\npelt: short.tga: " + kShort + "\n";
+  const Row kRows[] = {
+      {"entries refused, each before any of it is made; an old file of its name kept", kRun, 2,
+       "now writing rock.tga\n", refusals, {{"rock.tga", kTga}},
+       With(Inputs(MixBuilder().Add("../x.tga", "x").Add("far.tga", "x").EntryOffset(1, 1 << 20)
+                        .Add("dxt2.dds", kDxt2).Add("short.dds", kShortDds).Add("rock.tga", kTga),
+                   {"../x.tga", "far.tga", "dxt2.tga", "short.tga", "rock.tga"}),
+            {{"short.tga", ToBytes("kept")}})},
+      {"the first archive with an entry supplies it, usable or not",
+       {"-a", "b.mix", "a.mix", "m.kzm"}, 2, "now writing moss.tga\n",
+       "pelt: rock.tga: " + kShort + "\n", {{"moss.tga", kImage}},
+       With(kTwo, {{"a.mix", MixBuilder().Add("rock.dds", kShortDds).Build()}})},
+      {"a texture no archive holds: its first spelling, once", kRun, 2, kWrote,
+       "pelt: Gone.tga: not found in a.mix\n", kMade,
+       With(kIn, {{"m.kzm", ModelOf({"Gone.tga", "rock.tga", "moss.tga", "gone.TGA"})}})},
+      {"a texture no archive holds, two archives", {"-a", "b.mix", "a.mix", "m.kzm"}, 2, kWrote,
+       "pelt: gone.tga: not found in any of the 2 archives\n", kMade,
+       With(kIn, {{"b.mix", MixBuilder().Build()},
+                  {"m.kzm", ModelOf({"rock.tga", "moss.tga", "gone.tga"})}})},
+      {"a model that names no textures", kRun, 2, "", "pelt: m.kzm: names no textures\n", {},
+       With(kIn, {{"m.kzm", {}}})},
+      {"a texture name cut short by the end of the model", kRun, 2, "now writing rock.tga\n",
+       "pelt: m.kzm: texture-name chunk at offset 17 is cut short by the end of the file; its "
+       "name is dropped\n", {{"rock.tga", kTga}},
+       With(kIn, {{"m.kzm", ModelBuilder().Texture("rock.tga").Header(50, 9).Build()}})},
   };
-  const Bytes plain = archive(21, 4);
-  const auto end = static_cast<std::int32_t>(plain.size());
-  struct Case {
-    const char* what;
-    std::int32_t offset, size;
-    bool fits;
-    Bytes want;  // when it fits
+  for (const Row& r : kRows) Check(r);
+}
+
+TEST(Run, FatalErrorsWriteNothing) {
+  const Row kRows[] = {
+      {"archive missing", {"-o", "o", "none", "m.kzm"}, 2, "",
+       "pelt: none: No such file or directory\n"},
+      {"archive a directory", {"-o", "o", "d", "m.kzm"}, 2, "", "pelt: d: Is a directory\n", {},
+       With(kIn, {{"d", kDir}})},
+      {"archive a FIFO: refused, not waited on", {"-o", "o", "f", "m.kzm"}, 2, "",
+       StartsWith("pelt: f: "), {}, With(kIn, {{"f", kFifo}})},
+      {"archive and model swapped", {"-o", "o", "m.kzm", "a.mix"}, 2, "",
+       "pelt: m.kzm: not a mix archive (no \"1XIM\" identifier; archive and model swapped?): index "
+       "count 778789743 needs 9345476916 bytes, but only 21 follow the index offset\n"},
+      {"a damaged archive with the identifier", kRunOut, 2, "",
+       "pelt: a.mix: name table is cut short by the end of the file at name 2\n", {},
+       With(kIn, {{"a.mix", Bytes(kIn.at("a.mix").begin(), kIn.at("a.mix").end() - 1)}})},
+      {"model missing", {"-o", "o", "a.mix", "none"}, 2, "",
+       "pelt: none: no such file, nor an entry of a.mix\n"},
+      {"model missing, two archives", {"-o", "o", "-a", "a.mix", "a.mix", "none"}, 2, "",
+       "pelt: none: no such file, nor an entry of any of the 2 archives\n"},
+      {"model a FIFO", {"-o", "o", "a.mix", "f"}, 2, "", StartsWith("pelt: f: "), {},
+       With(kIn, {{"f", kFifo}})},
+      {"output directory under a file", {"-o", "a.mix/o", "a.mix", "m.kzm"}, 2, "",
+       "pelt: a.mix/o: Not a directory\n"},
   };
-  const Case kCases[] = {
-      {"offset negative", -1, 4, false, {}},
-      {"one byte past the end", end - 3, 4, false, {}},
-      {"ends exactly at the end", end - 4, 4, true, Bytes(plain.end() - 4, plain.end())},
-      {"empty, at the very end", end, 0, true, {}},
-      {"overlaps another entry", 16, 7, true, ToBytes("FIRSTBA")},
+  for (const Row& r : kRows) Check(r);
+}
+
+TEST(Run, List) {
+  const std::string moss = "MOSS.tga\tMoss.DDS\tdds DXT1 4x4\n";
+  const Row kRows[] = {
+      {"--list after the file names", {"a.mix", "m.kzm", "--list"}, 0, kRock + moss, ""},
+      {"-lo DIR lists, makes nothing", {"-lo", "out", "a.mix", "m.kzm"}, 0, kRock + moss, ""},
+      {"missing and unusable textures: exit 2", {"-l", "a.mix", "m.kzm"}, 2,
+       kRock + "gone.tga\tmissing\nbad.tga\tbad.dds\tunusable: unsupported format \"DXT2\"\n", "",
+       {}, Inputs(MixBuilder(kArchive).Add("bad.dds", kDxt2), {"rock.tga", "gone.tga", "bad.tga"})},
+      {"two archives: the archive column", {"-l", "-a", "b.mix", "a.mix", "m.kzm"}, 0,
+       "rock.tga\ta.mix" + kRock.substr(8) + "MOSS.tga\tb.mix" + moss.substr(8), "", {}, kTwo},
   };
-  for (const Case& c : kCases) {
-    SCOPED_TRACE(c.what);
-    RunScene s;
-    WriteFile(s.work() + "/bad.tga", "precious");
-    const RunResult r =
-        s.Run(archive(c.offset, c.size), ModelOf({"first.tga", "bad.tga", "last.tga"}));
-    EXPECT_EQ(s.Out("first.tga"), ToBytes("FIRST"));
-    EXPECT_EQ(s.Out("last.tga"), ToBytes("LAST"));
-    EXPECT_THAT(s.Written(), ElementsAre("bad.tga", "first.tga", "last.tga"));
-    if (c.fits) {
-      EXPECT_EQ(r.exit_code, 0);
-      EXPECT_EQ(r.err, "");
-      EXPECT_EQ(r.out, "now writing first.tga\nnow writing bad.tga\nnow writing last.tga\n");
-      EXPECT_EQ(s.Out("bad.tga"), c.want);
-    } else {
-      EXPECT_EQ(r.exit_code, 2);
-      ExpectOneReport(r, "bad.tga");
-      EXPECT_EQ(r.out, "now writing first.tga\nnow writing last.tga\n");
-      EXPECT_EQ(s.Out("bad.tga"), ToBytes("precious"));
-    }
-  }
+  for (const Row& r : kRows) Check(r);
 }
+// clang-format on
 
-// Only a plain file name is written: anything that could land outside the working directory is
-// reported and skipped, even where the directory it names exists.
-TEST(Run, NamesThatLeaveTheDirectoryAreNotWritten) {
-  const Bytes dds = DdsBuilder(4, 4).Format(Fmt::kDxt1).Data(Bytes(8, 0)).Build();
-  struct Case {
-    std::string entry, wanted;
-    Bytes data;
+// 40 records of one 64 x 64 DXT1 entry of 2,176 bytes would make 40 images of 16,402 bytes.
+TEST(Run, ArchiveBombIsRefused) {
+  const Bytes dds = DdsBuilder(64, 64).Data(Bytes(2048)).Build();  // endpoints 0: opaque black
+  Bytes black;
+  for (int i = 0; i < 64 * 64; ++i) Append(&black, {0, 0, 0, 255});
+  MixBuilder bomb, plain;
+  ModelBuilder model;
+  Files made;
+  std::string wrote;
+  for (int i = 0; i < 40; ++i) {
+    const std::string name = std::to_string(i);
+    bomb.Add(name + ".dds", i == 0 ? dds : Bytes{}).EntryOffset(i, 16).EntrySize(i, 2176);
+    plain.Add(name + ".dds", dds);
+    model.Texture(name + ".tga");
+    made[name + ".tga"] = Tga(64, black);
+    wrote += "now writing " + name + ".tga\n";
+  }
+  const Files in = {{"a.mix", bomb.Build()}, {"m.kzm", model.Build()}};
+  const std::string refused =
+      "pelt: a.mix: the run would write 656080 bytes, more than 9 times the archive's size; its "
+      "entries share bytes (an archive bomb?); nothing written (--no-size-limit writes anyway)\n";
+  const Row kRows[] = {
+      {"refused", kRunOut, 2, "", refused, {}, in},
+      {"--no-size-limit",
+       {"--no-size-limit", "-o", "out", "a.mix", "m.kzm"},
+       0,
+       wrote,
+       "",
+       Under("out", made),
+       in},
+      {"--list lists, and reports", {"--list", "a.mix", "m.kzm"}, 2, ::testing::_, refused, {}, in},
+      {"40 entries of their own", kRunOut, 0, wrote, "", Under("out", made),
+       With(in, {{"a.mix", plain.Build()}})},
   };
-  const Case kCases[] = {{"../x.tga", "../x.tga", ToBytes("evil")},
-                         {"a/b.tga", "a/b.tga", ToBytes("evil")},
-                         {"a\\b.tga", "a\\b.tga", ToBytes("evil")},
-                         {"a/B.DDS", "a/b.tga", dds}};
-  for (const Case& c : kCases) {
-    SCOPED_TRACE(c.entry);
-    RunScene s;
-    ::mkdir((s.work() + "/a").c_str(), 0755);  // so that a/b.tga could be created
-    const RunResult r = s.Run(MixBuilder().Add(c.entry, c.data).Add("good.tga", "good").Build(),
-                              ModelOf({c.wanted, "good.tga"}));
-    EXPECT_EQ(r.exit_code, 2);
-    ExpectOneReport(r, c.wanted);
-    EXPECT_EQ(r.out, "now writing good.tga\n");
-    EXPECT_THAT(s.Written(), ElementsAre("a", "good.tga"));
-    EXPECT_THAT(s.Written("a"), IsEmpty());
-    EXPECT_THAT(s.Everything(), ElementsAre("in", "work"));
-  }
+  for (const Row& r : kRows) Check(r);
 }
 
-// A write that fails half way, for a copied and for a converted entry, leaves an existing file
-// of its name as it was and no temporary file behind.
-TEST(Run, FailedWriteLeavesExistingFileUntouched) {
-  std::mt19937 rng(7);
-  Bytes big(256 * 1024);
-  for (auto& b : big) b = static_cast<std::uint8_t>(rng());
-  const Bytes big_dds =  // 1 MiB of pixels
-      DdsBuilder(512, 512).Format(Fmt::kDxt1).Data(Bytes(BlocksFor(512, 512) * 8, 0)).Build();
-  for (const auto& [entry, data] : {std::pair{"keep.tga", big}, std::pair{"KEEP.dds", big_dds}}) {
-    SCOPED_TRACE(entry);
-    RunScene s;
-    WriteFile(s.work() + "/keep.tga", "precious");
-    RunLimits limits;
-    limits.file_size_bytes = 64 * 1024;
-    const RunResult r = s.Run(MixBuilder().Add(entry, data).Add("small.tga", "s").Build(),
-                              ModelOf({"keep.tga", "small.tga"}), limits);
-    EXPECT_EQ(r.exit_code, 2);
-    EXPECT_EQ(r.err, "pelt: keep.tga: File too large\n");
-    EXPECT_EQ(r.out, "now writing keep.tga\nnow writing small.tga\n");
-    EXPECT_EQ(s.Out("keep.tga"), ToBytes("precious"));
-    EXPECT_EQ(s.Out("small.tga"), ToBytes("s"));
-    EXPECT_THAT(s.Written(), ElementsAre("keep.tga", "small.tga"));
-  }
-}
-
-TEST(Run, SymlinkOfTheOutputNameIsReplacedNotFollowed) {
-  RunScene s;
-  const std::string target = s.root() + "/target", dangling = s.root() + "/nowhere";
-  WriteFile(target, "target contents");
-  ASSERT_EQ(::symlink(target.c_str(), (s.work() + "/rock.tga").c_str()), 0);
-  ASSERT_EQ(::symlink(dangling.c_str(), (s.work() + "/dust.tga").c_str()), 0);
-  const RunResult r = s.Run(MixBuilder().Add("rock.tga", "rock").Add("dust.tga", "dust").Build(),
-                            ModelOf({"rock.tga", "dust.tga"}));
-  EXPECT_EQ(r.exit_code, 0) << r.err;
-  for (const char* name : {"rock.tga", "dust.tga"}) {
-    struct stat st;
-    ASSERT_EQ(::lstat((s.work() + "/" + name).c_str(), &st), 0);
-    EXPECT_TRUE(S_ISREG(st.st_mode)) << name;
-  }
-  EXPECT_EQ(s.Out("rock.tga"), ToBytes("rock"));
-  EXPECT_EQ(s.Out("dust.tga"), ToBytes("dust"));
-  EXPECT_EQ(ReadFile(target), ToBytes("target contents"));
-  EXPECT_EQ(ReadFile(dangling), std::nullopt);
-}
-
-TEST(Run, OutputModeIsPlainCreateLessUmask) {
-  const std::pair<mode_t, mode_t> kCases[] = {{022, 0644}, {077, 0600}, {0, 0666}, {027, 0640}};
-  for (const auto& [mask, want] : kCases) {
-    SCOPED_TRACE(mask);
-    RunScene s;
-    const mode_t saved = ::umask(mask);  // the child inherits it
-    const RunResult r = s.Run(MixBuilder().Add("rock.tga", "r").Build(), ModelOf({"rock.tga"}));
-    ::umask(saved);
-    EXPECT_EQ(r.exit_code, 0);
-    struct stat st;
-    ASSERT_EQ(::stat((s.work() + "/rock.tga").c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 07777, want);
-  }
-}
-
-TEST(Run, NothingToExtractIsASilentSuccess) {
-  const Bytes archive = MixBuilder().Add("a.tga", "a").Add("b.dds", "b").Build();
-  for (const Bytes& model : {Bytes{}, ModelOf({"c.tga", "b.dds"})}) {
-    RunScene s;
-    const RunResult r = s.Run(archive, model);
-    EXPECT_EQ(r.exit_code, 0);
-    EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err, "");
-    EXPECT_THAT(s.Written(), IsEmpty());
-  }
-}
-
-// TGA entries are copied as they are, whatever their size or offset; an entry of size 0 gives
-// an empty file (replacing one of its name) and its line.
-TEST(Run, TgaEntriesAreCopiedByteForByte) {
-  std::mt19937 rng(2024);
-  auto random_bytes = [&rng](std::size_t n) {
-    Bytes b(n);
-    for (auto& x : b) x = static_cast<std::uint8_t>(rng());
-    return b;
+TEST(Run, InterruptedConversionLeavesNoTemporaryFile) {
+  TempDir dir;
+  const Bytes big = DdsBuilder(8192, 8192).Data(Bytes(1 << 25)).Build();
+  WriteFile(dir / "a.mix", MixBuilder().Add("big.dds", big).Build());
+  WriteFile(dir / "m.kzm", ModelOf({"big.tga"}));
+  auto temporary_file = [&dir] {
+    for (const auto& e : fs::directory_iterator(dir.path()))
+      if (e.path().filename().string().starts_with(".pelt-")) return true;
+    return false;
   };
-  const Bytes big = random_bytes(3 * 1024 * 1024 + 17);  // several MiB, odd length
-  const Bytes small = random_bytes(1001);
-  Bytes zeros_and_ff(70000, 0);
-  std::fill(zeros_and_ff.begin() + 30000, zeros_and_ff.end(), 0xFF);
-  MixBuilder layout = MixBuilder()
-                          .NamesBeforeIndex()
-                          .Add("odd.tga", Bytes{0x01})  // puts every later entry at an odd offset
-                          .Add("Big.tga", big)
-                          .Add("empty.tga", Bytes{})
-                          .Add("skipped.dat", random_bytes(4096))
-                          .Add("small.TGA", small)
-                          .Add("edges.tga", zeros_and_ff)
-                          .Add("alias.tga", Bytes{})
-                          .ExtraIndexRecords(2);
-  layout.Build();
-  layout.EntryOffset(6, static_cast<std::int32_t>(layout.entry_offset(4)))
-      .EntrySize(6, static_cast<std::int32_t>(small.size()));  // alias.tga shares small's bytes
-  RunScene s;
-  WriteFile(s.work() + "/empty.tga", "old contents");
-  const RunResult r =
-      s.Run(layout.Build(),
-            ModelOf({"big.tga", "small.tga", "edges.tga", "odd.tga", "alias.tga", "empty.tga"}));
-  EXPECT_EQ(r.exit_code, 0) << r.err;
-  EXPECT_EQ(r.err, "");
-  EXPECT_EQ(r.out,
-            "now writing odd.tga\nnow writing big.tga\nnow writing empty.tga\n"
-            "now writing small.tga\nnow writing edges.tga\nnow writing alias.tga\n");
-  EXPECT_EQ(s.Out("odd.tga"), Bytes{0x01});
-  EXPECT_TRUE(s.Out("big.tga") == big) << "big.tga differs";
-  EXPECT_EQ(s.Out("empty.tga"), Bytes{});
-  EXPECT_EQ(s.Out("small.tga"), small);
-  EXPECT_TRUE(s.Out("edges.tga") == zeros_and_ff) << "edges.tga differs";
-  EXPECT_EQ(s.Out("alias.tga"), small);
-  EXPECT_THAT(s.Written(), ElementsAre("alias.tga", "big.tga", "edges.tga", "empty.tga", "odd.tga",
-                                       "small.tga"));
+  const RunResult r = RunPelt(kRun, dir.path(), temporary_file);
+  EXPECT_EQ(r.signal, SIGINT) << r.err;
+  EXPECT_FALSE(temporary_file());
 }
 
 }  // namespace

@@ -1,0 +1,44 @@
+// make_seeds DIR: writes each fuzz target's seeds, made small by the builders, as DIR/TARGET/N.
+#include <filesystem>
+
+#include "testutil.h"
+
+using namespace pelt::testing;
+
+// A whole-run input (see run_fuzz.cc): the flags, then each part after its length.
+Bytes Run(std::uint8_t flags, std::initializer_list<Bytes> parts) {
+  Bytes out = {flags};
+  for (const Bytes& p : parts) PutU32(&out, static_cast<std::uint32_t>(p.size())), Append(&out, p);
+  return out;
+}
+
+int main(int argc, char** argv) {
+  std::mt19937 rng(1);
+  MixBuilder bomb;  // twelve records of one 16 x 16 DXT1 entry, and a model naming them
+  ModelBuilder bomb_model;
+  for (int i = 0; i < 12; ++i) {
+    bomb.Add(std::to_string(i) + ".dds", i ? Bytes{} : RandomDds(Fmt::kDxt1, 16, 16, &rng));
+    bomb.EntryOffset(i, 16).EntrySize(i, 256), bomb_model.Texture(std::to_string(i) + ".tga");
+  }
+  // clang-format off
+  const Bytes model = ModelBuilder().Begin().Texture("Rock.tga").Chunk(7, {1}).Texture("moss.TGA")
+                          .End().Texture("gone.tga").Header(50, 9).Build();
+  const Bytes a = MixBuilder().Add("rock.tga", "TGA").Add("Moss.dds", RandomDds(Fmt::kDxt5, 6, 5, &rng))
+                      .Add("m.kzm", model).Build();
+  const Bytes b = MixBuilder().NamesBeforeIndex().Add("gone.dds", RandomDds(Fmt::kDxt3, 4, 4, &rng))
+                      .Add("rock.tga", "b").Build();
+  const std::pair<std::string, Bytes> kSeeds[] = {
+      {"mix_directory/a", a}, {"mix_directory/b", b}, {"model_scan/m", model},
+      {"dds_entry/1", RandomDds(Fmt::kDxt1, 5, 3, &rng)}, {"dds_entry/3", RandomDds(Fmt::kDxt3, 8, 8, &rng)},
+      {"dds_entry/5", RandomDds(Fmt::kDxt5, 1, 9, &rng)}, {"run/run", Run(0, {a, model})},
+      {"run/list-two-archives", Run(1, {a, model, b})}, {"run/model-entry", Run(4, {a, {}, b, model})},
+      {"run/bomb", Run(2, {bomb.Build(), bomb_model.Build()})},
+  };
+  // clang-format on
+  for (const auto& [name, bytes] : kSeeds) {
+    std::filesystem::create_directories(
+        std::filesystem::path(argv[1] + ("/" + name)).parent_path());
+    WriteFile(argv[1] + ("/" + name), bytes);
+  }
+  return argc == 2 ? 0 : 1;
+}
