@@ -28,7 +28,7 @@
 #include "mix_reader.h"
 #include "model_scan.h"
 #include "names.h"
-#include "output_file.h"
+#include "platform.h"
 #include "pelt.h"
 #include "run_input.h"
 #include "tga.h"

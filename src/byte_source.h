@@ -1,6 +1,6 @@
 // Random access to the bytes of an input: an archive or a model, held in memory (tests, fuzzing)
-// or read from an open file. Parsers take a ByteSource so that the same code reads both, and
-// never hold more of a file than they need.
+// or read from an open file (platform.h). Parsers take a ByteSource so that the same code reads
+// both, and never hold more of a file than they need.
 #pragma once
 
 #include <cstdint>
@@ -28,26 +28,6 @@ class SpanSource final : public ByteSource {
 
  private:
   std::span<const std::uint8_t> bytes_;
-};
-
-// An input file opened read-only. Only regular files are accepted: pelt seeks in both inputs.
-class InputFile final : public ByteSource {
- public:
-  static Result<InputFile> Open(const std::string& path);
-  InputFile(InputFile&& other) noexcept;
-  InputFile& operator=(InputFile&& other) noexcept;
-  InputFile(const InputFile&) = delete;
-  InputFile& operator=(const InputFile&) = delete;
-  ~InputFile() override;
-
-  int fd() const { return fd_; }
-  std::uint64_t size() const override { return size_; }
-  Status ReadAt(std::uint64_t offset, std::span<std::uint8_t> out) const override;
-
- private:
-  InputFile(int fd, std::uint64_t size) : fd_(fd), size_(size) {}
-  int fd_ = -1;
-  std::uint64_t size_ = 0;
 };
 
 // Sequential reads over a ByteSource through a window, so that walking many small records

@@ -9,6 +9,7 @@
 
 #include "byte_source.h"
 #include "mix_kv.h"
+#include "platform.h"
 #include "status.h"
 
 namespace pelt {

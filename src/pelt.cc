@@ -18,7 +18,7 @@
 #include "mix_reader.h"
 #include "model_scan.h"
 #include "names.h"
-#include "output_file.h"
+#include "platform.h"
 #include "tga.h"
 
 namespace pelt {
