@@ -1,6 +1,8 @@
 // The manual page: it renders without a single lint message, carries the project's version, and
 // documents every option that --help lists.
+#ifndef _WIN32
 #include <sys/wait.h>
+#endif
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -20,6 +22,9 @@ namespace {
 const std::string kManPage = std::string(PELT_SOURCE_DIR) + "/doc/pelt.1";
 
 TEST(ManPage, LintsWithoutAnyMessage) {
+#ifdef _WIN32
+  GTEST_SKIP() << "mandoc runs on the build machine, not on Windows";
+#else
   if (std::system("command -v mandoc >/dev/null") != 0) GTEST_SKIP() << "mandoc is not installed";
   // -T lint reports every level, style notes included; stdout and stderr are read together.
   std::FILE* p = ::popen(("mandoc -T lint '" + kManPage + "' 2>&1").c_str(), "r");
@@ -30,6 +35,7 @@ TEST(ManPage, LintsWithoutAnyMessage) {
   const int status = ::pclose(p);
   EXPECT_EQ(output, "");
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+#endif
 }
 
 TEST(ManPage, CarriesTheVersionAndEveryOptionOfTheHelp) {

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <filesystem>
 #include <random>
 #include <string>
 #include <vector>
@@ -182,7 +183,7 @@ TEST(Run, NamesThatLeaveTheDirectoryAreNotWritten) {
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.entry);
     RunScene s;
-    ::mkdir((s.work() + "/a").c_str(), 0755);  // so that a/b.tga could be created
+    std::filesystem::create_directory(s.work() + "/a");  // so that a/b.tga could be created
     const RunResult r = s.Run(MixBuilder().Add(c.entry, c.data).Add("good.tga", "good").Build(),
                               ModelOf({c.wanted, "good.tga"}));
     EXPECT_EQ(r.exit_code, 2);
@@ -197,6 +198,9 @@ TEST(Run, NamesThatLeaveTheDirectoryAreNotWritten) {
 // A write that fails half way, for a copied and for a converted entry, leaves an existing file
 // of its name as it was and no temporary file behind.
 TEST(Run, FailedWriteLeavesExistingFileUntouched) {
+#ifdef _WIN32
+  GTEST_SKIP() << "no file size limit to fail a write with on Windows";
+#endif
   std::mt19937 rng(7);
   Bytes big(256 * 1024);
   for (auto& b : big) b = static_cast<std::uint8_t>(rng());
@@ -220,6 +224,9 @@ TEST(Run, FailedWriteLeavesExistingFileUntouched) {
 }
 
 TEST(Run, SymlinkOfTheOutputNameIsReplacedNotFollowed) {
+#ifdef _WIN32
+  GTEST_SKIP() << "symbolic links need a privilege on Windows";
+#else
   RunScene s;
   const std::string target = s.root() + "/target", dangling = s.root() + "/nowhere";
   WriteFile(target, "target contents");
@@ -237,9 +244,13 @@ TEST(Run, SymlinkOfTheOutputNameIsReplacedNotFollowed) {
   EXPECT_EQ(s.Out("dust.tga"), ToBytes("dust"));
   EXPECT_EQ(ReadFile(target), ToBytes("target contents"));
   EXPECT_EQ(ReadFile(dangling), std::nullopt);
+#endif
 }
 
 TEST(Run, OutputModeIsPlainCreateLessUmask) {
+#ifdef _WIN32
+  GTEST_SKIP() << "no umask or permission bits on Windows";
+#else
   const std::pair<mode_t, mode_t> kCases[] = {{022, 0644}, {077, 0600}, {0, 0666}, {027, 0640}};
   for (const auto& [mask, want] : kCases) {
     SCOPED_TRACE(mask);
@@ -252,6 +263,7 @@ TEST(Run, OutputModeIsPlainCreateLessUmask) {
     ASSERT_EQ(::stat((s.work() + "/rock.tga").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, want);
   }
+#endif
 }
 
 TEST(Run, NothingToExtractIsASilentSuccess) {

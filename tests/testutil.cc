@@ -1,5 +1,10 @@
 #include "testutil.h"
 
+#ifdef _WIN32
+#define WIN32_LEAN_AND_MEAN
+#define NOMINMAX
+#include <windows.h>
+#else
 #include <dirent.h>
 #include <fcntl.h>
 #include <linux/capability.h>
@@ -9,6 +14,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <cerrno>
@@ -229,6 +235,58 @@ Bytes RandomDds(Fmt f, std::uint32_t width, std::uint32_t height, std::mt19937* 
 
 // ---- files and processes --------------------------------------------------------------------
 
+#ifdef _WIN32
+namespace {
+// Test paths are UTF-8, as pelt.exe's arguments are. One that is not holds an entry name's bytes,
+// which pelt.exe reads in the ANSI code page; listed names come back in that code page too.
+std::wstring Wide(const std::string& s) {
+  UINT page = CP_UTF8;
+  const int size = static_cast<int>(s.size());
+  int n = MultiByteToWideChar(page, MB_ERR_INVALID_CHARS, s.data(), size, nullptr, 0);
+  if (n == 0) n = MultiByteToWideChar(page = CP_ACP, 0, s.data(), size, nullptr, 0);
+  std::wstring w(static_cast<std::size_t>(n), L'\0');
+  MultiByteToWideChar(page, 0, s.data(), size, w.data(), n);
+  return w;
+}
+std::string Narrow(const std::wstring& w, UINT page = CP_UTF8) {
+  const int size = static_cast<int>(w.size());
+  const int n = WideCharToMultiByte(page, 0, w.data(), size, nullptr, 0, nullptr, nullptr);
+  std::string s(static_cast<std::size_t>(n), '\0');
+  WideCharToMultiByte(page, 0, w.data(), size, s.data(), n, nullptr, nullptr);
+  return s;
+}
+std::filesystem::path Native(const std::string& path) { return Wide(path); }
+}  // namespace
+
+TempDir::TempDir() {
+  for (unsigned n = GetTickCount();; ++n) {
+    const auto dir =
+        std::filesystem::temp_directory_path() /
+        ("pelt-test-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(n));
+    if (std::filesystem::create_directory(dir)) {
+      path_ = Narrow(dir.wstring());
+      return;
+    }
+  }
+}
+
+TempDir::~TempDir() {
+  std::error_code ec;
+  std::filesystem::remove_all(Native(path_), ec);
+}
+
+std::vector<std::string> TempDir::List(std::string_view sub) const {
+  std::vector<std::string> names;
+  std::error_code ec;
+  const std::string dir = sub.empty() ? path_ : path_ + "/" + std::string(sub);
+  for (const auto& e : std::filesystem::directory_iterator(Native(dir), ec))
+    names.push_back(Narrow(e.path().filename().wstring(), CP_ACP));
+  std::sort(names.begin(), names.end());
+  return names;
+}
+#else
+const std::string& Native(const std::string& path) { return path; }
+
 TempDir::TempDir() {
   const char* base = std::getenv("TMPDIR");
   std::string tmpl = std::string(base && *base ? base : "/tmp") + "/pelt-test-XXXXXX";
@@ -261,9 +319,10 @@ std::vector<std::string> TempDir::List(std::string_view sub) const {
   std::sort(names.begin(), names.end());
   return names;
 }
+#endif
 
 void WriteFile(const std::string& path, const Bytes& bytes) {
-  std::ofstream f(path, std::ios::binary | std::ios::trunc);
+  std::ofstream f(Native(path), std::ios::binary | std::ios::trunc);
   f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
   if (!f) throw std::runtime_error("cannot write " + path);
 }
@@ -271,12 +330,11 @@ void WriteFile(const std::string& path, const Bytes& bytes) {
 void WriteFile(const std::string& path, std::string_view text) { WriteFile(path, ToBytes(text)); }
 
 std::optional<Bytes> ReadFile(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
+  std::ifstream f(Native(path), std::ios::binary);
   if (!f) return std::nullopt;
   return Bytes(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
 }
 
-std::string PeltBinary() { return PELT_BINARY; }
 
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;
@@ -288,8 +346,8 @@ std::vector<std::string> Lines(const std::string& text) {
 }
 
 RunScene::RunScene() {
-  ::mkdir(in().c_str(), 0755);
-  ::mkdir(work().c_str(), 0755);
+  std::filesystem::create_directory(in());
+  std::filesystem::create_directory(work());
 }
 
 RunResult RunScene::Run(const Bytes& archive, const Bytes& model, const RunLimits& limits) const {
@@ -307,6 +365,63 @@ Bytes ModelOf(std::initializer_list<std::string_view> names) {
   for (std::string_view n : names) m.Texture(n);
   return m.Build();
 }
+
+#ifdef _WIN32
+// The program runs beside the test program; its output is read in text mode, CRLF as LF.
+std::string PeltBinary() {
+  std::wstring self(MAX_PATH, L'\0');
+  self.resize(GetModuleFileNameW(nullptr, self.data(), MAX_PATH));
+  return Narrow(self.substr(0, self.find_last_of(L"\\/") + 1) + L"pelt.exe");
+}
+
+namespace {
+// Quoted as the C runtime splits a command line: backslashes double only before a quote.
+std::wstring Quoted(const std::wstring& arg) {
+  std::wstring q = L"\"";
+  std::size_t slashes = 0;
+  for (wchar_t c : arg) {
+    if (c == L'"') q.append(slashes + 1, L'\\');
+    slashes = c == L'\\' ? slashes + 1 : 0;
+    q += c;
+  }
+  return q.append(slashes, L'\\') + L'"';
+}
+}  // namespace
+
+RunResult RunPelt(const std::vector<std::string>& args, const std::string& cwd, const RunLimits&) {
+  std::wstring line = Quoted(Wide(PeltBinary()));
+  for (const std::string& a : args) line += L" " + Quoted(Wide(a));
+  TempDir capture;
+  SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+  auto open = [&](const std::wstring& path, DWORD access, DWORD how) {
+    return CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, how, 0,
+                       nullptr);
+  };
+  STARTUPINFOW si = {};
+  si.cb = sizeof si;
+  si.dwFlags = STARTF_USESTDHANDLES;
+  si.hStdInput = open(L"NUL", GENERIC_READ, OPEN_EXISTING);
+  si.hStdOutput = open(Wide(capture / "out"), GENERIC_WRITE, CREATE_ALWAYS);
+  si.hStdError = open(Wide(capture / "err"), GENERIC_WRITE, CREATE_ALWAYS);
+  PROCESS_INFORMATION pi;
+  if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, Wide(cwd).c_str(),
+                      &si, &pi))
+    throw std::runtime_error("cannot run " + PeltBinary());
+  WaitForSingleObject(pi.hProcess, INFINITE);
+  DWORD code = 0;
+  GetExitCodeProcess(pi.hProcess, &code);
+  for (HANDLE h : {pi.hProcess, pi.hThread, si.hStdInput, si.hStdOutput, si.hStdError})
+    CloseHandle(h);
+  RunResult r;
+  r.exit_code = static_cast<int>(code);
+  for (auto [file, text] : {std::pair{"out", &r.out}, std::pair{"err", &r.err}}) {
+    std::ifstream f(Native(capture / file));
+    text->assign(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+  }
+  return r;
+}
+#else
+std::string PeltBinary() { return PELT_BINARY; }
 
 namespace {
 
@@ -374,5 +489,7 @@ RunResult RunPelt(const std::vector<std::string>& args, const std::string& cwd,
   if (err >= 0) r.err = Slurp(err), ::close(err);
   return r;
 }
+
+#endif
 
 }  // namespace pelt::testing
