@@ -163,6 +163,18 @@ TEST(CommandLine, TexturesLandWhereTheOptionsSay) {
   EXPECT_THAT(elsewhere.List("x"), ElementsAre("disc.tga", "grass.tga"));
 }
 
+#ifdef _WIN32
+// Windows passes the command line and paths as UTF-16: non-ASCII paths reach their files.
+TEST(CommandLine, NonAsciiPathsOnWindows) {
+  Scene scene;
+  WriteFile(scene / "ärchiv.mix", Scene::DefaultArchive());
+  const RunResult r = scene.Run({"-o", "dïr/ünter", "ärchiv.mix", "m.kzm"});
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(r.out, kWritesBoth);
+  EXPECT_EQ(ReadFile(scene / "dïr/ünter/disc.tga"), Scene::Disc());
+}
+#endif
+
 // --list prints one line per distinct texture: model order, first spelling, names folded
 // ignoring case; the entry a normal run would leave on disk, or "missing". Nothing is written.
 TEST(List, FoundMissingAndDuplicateNames) {

@@ -49,6 +49,12 @@ TEST(Run, UnusableInputsAreFatal) {
   WriteFile(s.archive(), MixBuilder().Add("a.tga", "x").Build());
   WriteFile(s.in() + "/empty.mix", Bytes{});
   const std::string none_mix = s.in() + "/none.mix", none_kzm = s.in() + "/none.kzm";
+#ifdef _WIN32
+  const std::string fifo = "NUL";  // a device
+#else
+  const std::string fifo = s.in() + "/fifo.mix";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+#endif
   struct Case {
     const char* what;
     std::string archive, model;
@@ -58,6 +64,7 @@ TEST(Run, UnusableInputsAreFatal) {
       {"archive and model missing: the archive is reported", none_mix, none_kzm,
        "No such file or directory"},
       {"archive is a directory", s.in(), none_kzm, "Is a directory"},
+      {"archive is a FIFO: refused, not waited on", fifo, none_kzm, "not a regular file"},
       {"model missing", s.archive(), none_kzm, "No such file or directory"},
       {"archive empty: the model is not opened", s.in() + "/empty.mix", none_kzm, nullptr},
   };
@@ -176,10 +183,18 @@ TEST(Run, NamesThatLeaveTheDirectoryAreNotWritten) {
     std::string entry, wanted;
     Bytes data;
   };
-  const Case kCases[] = {{"../x.tga", "../x.tga", ToBytes("evil")},
-                         {"a/b.tga", "a/b.tga", ToBytes("evil")},
-                         {"a\\b.tga", "a\\b.tga", ToBytes("evil")},
-                         {"a/B.DDS", "a/b.tga", dds}};
+  const Case kCases[] = {
+      {"../x.tga", "../x.tga", ToBytes("evil")},
+      {"a/b.tga", "a/b.tga", ToBytes("evil")},
+      {"a\\b.tga", "a\\b.tga", ToBytes("evil")},
+      {"a/B.DDS", "a/b.tga", dds},
+#ifdef _WIN32  // names Windows would alter, or take for a stream or a device
+      {"c:b.tga", "c:b.tga", ToBytes("evil")},
+      {"b.tga.", "b.tga.", ToBytes("evil")},
+      {"AUX.tga", "aux.tga", ToBytes("evil")},
+      {"com1 .TGA.bak", "com1 .tga.bak", ToBytes("evil")},
+#endif
+  };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.entry);
     RunScene s;

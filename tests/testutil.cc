@@ -2,7 +2,6 @@
 
 #ifdef _WIN32
 #define WIN32_LEAN_AND_MEAN
-#define NOMINMAX
 #include <windows.h>
 #else
 #include <dirent.h>
@@ -367,7 +366,7 @@ Bytes ModelOf(std::initializer_list<std::string_view> names) {
 }
 
 #ifdef _WIN32
-// The program runs beside the test program; its output is read in text mode, CRLF as LF.
+// The program runs beside the test program.
 std::string PeltBinary() {
   std::wstring self(MAX_PATH, L'\0');
   self.resize(GetModuleFileNameW(nullptr, self.data(), MAX_PATH));
@@ -414,9 +413,14 @@ RunResult RunPelt(const std::vector<std::string>& args, const std::string& cwd, 
     CloseHandle(h);
   RunResult r;
   r.exit_code = static_cast<int>(code);
+  // Lines end with CRLF, as Windows programs print them; the tests see LF.
   for (auto [file, text] : {std::pair{"out", &r.out}, std::pair{"err", &r.err}}) {
-    std::ifstream f(Native(capture / file));
-    text->assign(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+    const Bytes raw = ReadFile(capture / file).value_or(Bytes{});
+    for (std::size_t i = 0; i < raw.size(); ++i) {
+      if (raw[i] == '\n' && (i == 0 || raw[i - 1] != '\r'))
+        throw std::runtime_error("pelt.exe ended a line with LF alone");
+      if (raw[i] != '\r' || i + 1 == raw.size() || raw[i + 1] != '\n') text->push_back(raw[i]);
+    }
   }
   return r;
 }
