@@ -1,11 +1,10 @@
-// Random access to the bytes of an input: an archive or a model, held in memory (tests, fuzzing)
-// or read from an open file. Parsers take a ByteSource so that the same code reads both, and
-// never hold more of a file than they need.
+// Random access to the bytes of an input: an archive or a model read from an open file
+// (platform.h), or a window of one (an entry). Parsers take a ByteSource so that the same code reads
+// both, and never hold more of a file than they need.
 #pragma once
 
 #include <cstdint>
 #include <span>
-#include <string>
 #include <vector>
 
 #include "status.h"
@@ -20,16 +19,6 @@ class ByteSource {
   virtual Status ReadAt(std::uint64_t offset, std::span<std::uint8_t> out) const = 0;
 };
 
-class SpanSource final : public ByteSource {
- public:
-  explicit SpanSource(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
-  std::uint64_t size() const override { return bytes_.size(); }
-  Status ReadAt(std::uint64_t offset, std::span<std::uint8_t> out) const override;
-
- private:
-  std::span<const std::uint8_t> bytes_;
-};
-
 // The bytes [offset, offset + size) of another source as a source of their own: a model read
 // from an archive entry. The caller checks that the window lies inside `base`.
 class SliceSource final : public ByteSource {
@@ -42,26 +31,6 @@ class SliceSource final : public ByteSource {
  private:
   const ByteSource& base_;
   std::uint64_t offset_, size_;
-};
-
-// An input file opened read-only. Only regular files are accepted: pelt seeks in both inputs.
-class InputFile final : public ByteSource {
- public:
-  static Result<InputFile> Open(const std::string& path);
-  InputFile(InputFile&& other) noexcept;
-  InputFile& operator=(InputFile&& other) noexcept;
-  InputFile(const InputFile&) = delete;
-  InputFile& operator=(const InputFile&) = delete;
-  ~InputFile() override;
-
-  int fd() const { return fd_; }
-  std::uint64_t size() const override { return size_; }
-  Status ReadAt(std::uint64_t offset, std::span<std::uint8_t> out) const override;
-
- private:
-  InputFile(int fd, std::uint64_t size) : fd_(fd), size_(size) {}
-  int fd_ = -1;
-  std::uint64_t size_ = 0;
 };
 
 // Sequential reads over a ByteSource through a window, so that walking many small records

@@ -5,7 +5,7 @@
 
 #include "byte_source.h"
 #include "dds.h"
-#include "output_file.h"
+#include "platform.h"
 #include "status.h"
 
 namespace pelt {

@@ -117,10 +117,6 @@ Result<MixDirectory> ParseMixDirectory(const ByteSource& archive) {
       dir.status().message());
 }
 
-Result<MixDirectory> ParseMixDirectory(std::span<const std::uint8_t> archive) {
-  return ParseMixDirectory(SpanSource(archive));
-}
-
 Result<MixArchive> LoadMixDirectory(const std::string& path) {
   auto file = InputFile::Open(path);
   if (!file.ok()) return file.status();

@@ -9,6 +9,7 @@
 
 #include "byte_source.h"
 #include "mix_kv.h"
+#include "platform.h"
 #include "status.h"
 
 namespace pelt {
@@ -28,7 +29,6 @@ struct MixDirectory {
 // for a count before checking it against the bytes that follow; on damage returns Corrupt with
 // the reason that the run prints after "pelt: ARCHIVE: ".
 Result<MixDirectory> ParseMixDirectory(const ByteSource& archive);
-Result<MixDirectory> ParseMixDirectory(std::span<const std::uint8_t> archive);
 
 // An open archive and its directory; the file stays open for reading entries.
 struct MixArchive {

@@ -6,6 +6,7 @@
 #include "bittype.h"
 #include "byte_reader.h"
 #include "kzm_file.h"
+#include "platform.h"
 
 namespace pelt {
 

@@ -12,8 +12,8 @@
 #include "mix_reader.h"
 #include "model_scan.h"
 #include "names.h"
-#include "output_file.h"
 #include "plan.h"
+#include "platform.h"
 #include "tga.h"
 
 namespace pelt {

@@ -6,7 +6,7 @@
 #include <unordered_map>
 
 #include "names.h"
-#include "output_file.h"
+#include "platform.h"
 #include "tga.h"
 
 namespace pelt {

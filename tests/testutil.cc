@@ -5,7 +5,10 @@
 #include <fstream>
 #include <iterator>
 
-#ifndef _WIN32
+#ifdef _WIN32
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#else
 #include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -143,6 +146,68 @@ RunResult RunPelt(const std::vector<std::string>& args, const std::string& cwd,
   ::waitpid(pid, &status, 0);
   r.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   r.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+  return r;
+}
+#else
+namespace {
+std::wstring Wide(const std::string& s) {  // test paths and arguments are UTF-8
+  std::wstring w(s.size(), L'\0');
+  w.resize(MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), w.data(),
+                               static_cast<int>(w.size())));
+  return w;
+}
+// Quoted as the C runtime splits a command line: backslashes double only before a quote.
+std::wstring Quoted(const std::wstring& arg) {
+  std::wstring q = L"\"";
+  std::size_t slashes = 0;
+  for (wchar_t c : arg) {
+    if (c == L'"') q.append(slashes + 1, L'\\');
+    slashes = c == L'\\' ? slashes + 1 : 0;
+    q += c;
+  }
+  return q.append(slashes, L'\\') + L'"';
+}
+}  // namespace
+
+// pelt.exe beside the test program, its streams in files; Ctrl-Break stands for SIGINT. Lines end
+// with CRLF there: they come back with LF, and a line ended by LF alone fails the run.
+RunResult RunPelt(const std::vector<std::string>& args, const std::string& cwd,
+                  const std::function<bool()>& interrupt_when) {
+  std::wstring line(MAX_PATH, L'\0');
+  line.resize(GetModuleFileNameW(nullptr, line.data(), MAX_PATH));
+  line = Quoted(line.substr(0, line.find_last_of(L"\\/") + 1) + L"pelt.exe");
+  for (const std::string& a : args) line += L" " + Quoted(Wide(a));
+  TempDir capture;
+  SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+  auto open = [&](const std::string& path) {
+    return CreateFileW(Wide(path).c_str(), GENERIC_WRITE, 0, &inherit, CREATE_ALWAYS, 0, nullptr);
+  };
+  STARTUPINFOW si = {};
+  si.cb = sizeof si, si.dwFlags = STARTF_USESTDHANDLES;
+  si.hStdOutput = open(capture / "out"), si.hStdError = open(capture / "err");
+  PROCESS_INFORMATION pi;
+  if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, CREATE_NEW_PROCESS_GROUP,
+                      nullptr, Wide(cwd).c_str(), &si, &pi))
+    throw std::runtime_error("cannot run pelt.exe");
+  for (bool interrupted = !interrupt_when;
+       WaitForSingleObject(pi.hProcess, interrupted ? 30000 : 1) == WAIT_TIMEOUT;) {
+    if (interrupted) TerminateProcess(pi.hProcess, 255);
+    if (!interrupted && interrupt_when())
+      interrupted = GenerateConsoleCtrlEvent(CTRL_BREAK_EVENT, pi.dwProcessId);
+  }
+  DWORD code = 0;
+  GetExitCodeProcess(pi.hProcess, &code);
+  for (HANDLE h : {pi.hProcess, pi.hThread, si.hStdOutput, si.hStdError}) CloseHandle(h);
+  RunResult r;
+  r.exit_code = static_cast<int>(code);
+  for (auto [name, text] : {std::pair{"out", &r.out}, std::pair{"err", &r.err}}) {
+    const Bytes raw = ReadFile(capture / name).value_or(Bytes{});
+    for (std::size_t i = 0; i < raw.size(); ++i) {
+      if (raw[i] == '\n' && (i == 0 || raw[i - 1] != '\r'))
+        throw std::runtime_error("pelt.exe ended a line with LF alone");
+      if (raw[i] != '\r' || i + 1 == raw.size() || raw[i + 1] != '\n') text->push_back(raw[i]);
+    }
+  }
   return r;
 }
 #endif

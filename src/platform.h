@@ -1,0 +1,89 @@
+// The few operations pelt needs from the system, behind one interface: an input opened for
+// positional reads, an output written to a temporary file and renamed into place, directory
+// creation, the file-name rule, and the removal of a half-written file when the run is
+// interrupted. platform_posix.cc and platform_windows.cc implement it; the build compiles one.
+//
+// Paths are UTF-8. The `name` given to OutputFile::Commit is an archive entry name: bytes that
+// the POSIX build uses as they are, and the Windows build reads in the ANSI code page, as the
+// game's own tools do.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <utility>
+
+#include "byte_source.h"
+#include "status.h"
+
+namespace pelt {
+
+// An input file opened read-only. Only regular files are accepted: pelt seeks in both inputs.
+// The check is made without blocking, so a FIFO or a device is refused at once.
+class InputFile final : public ByteSource {
+ public:
+  static Result<InputFile> Open(const std::string& path);
+  InputFile(InputFile&& other) noexcept;
+  InputFile& operator=(InputFile&& other) noexcept;
+  InputFile(const InputFile&) = delete;
+  InputFile& operator=(const InputFile&) = delete;
+  ~InputFile() override;
+
+  std::uint64_t size() const override { return size_; }
+  Status ReadAt(std::uint64_t offset, std::span<std::uint8_t> out) const override;
+
+ private:
+  friend class OutputFile;  // copies from the handle
+  // The system's handle of the open file (a descriptor or a HANDLE); kNoHandle when closed.
+  using Handle = std::intptr_t;
+  static constexpr Handle kNoHandle = -1;
+  InputFile(Handle handle, std::uint64_t size) : handle_(handle), size_(size) {}
+  Handle handle_ = kNoHandle;
+  std::uint64_t size_ = 0;
+};
+
+// Whether `name` is a plain file name that stays inside the output directory and that the
+// system stores as it is: not empty, not "." or "..", no '/' or '\', and no control characters
+// (on Windows also none of : * ? " < > |, no device name such as CON or aux.tga, and no
+// trailing dot or space).
+bool IsPlainFileName(std::string_view name);
+
+// Creates `dir` and its missing parents, like mkdir -p.
+Status MakeDirectories(const std::string& dir);
+
+// Writing an output file safely: the bytes go to a temporary file in the output directory, which
+// is renamed over the final name only when complete. A failure leaves no partial file, an
+// existing file of that name stays untouched, and a symbolic link of that name is replaced by
+// the rename, never written through. When the run is interrupted (SIGINT, SIGTERM, SIGHUP;
+// Ctrl-C, Ctrl-Break on Windows) the temporary file being written is removed before pelt dies
+// of the interruption; files already renamed into place stay.
+class OutputFile {
+ public:
+  // Creates a temporary file in `dir` under a name of fixed length (".pelt-XXXXXX"), with the
+  // permissions a plain create gives (0666 less the umask).
+  static Result<OutputFile> Create(const std::string& dir);
+  OutputFile(OutputFile&& other) noexcept;
+  OutputFile& operator=(OutputFile&&) = delete;
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+  ~OutputFile();  // removes the temporary file unless committed
+
+  Status Write(std::span<const std::uint8_t> bytes);
+  // Appends `size` bytes of `in` from `offset` (which the caller has checked lie inside it),
+  // in the kernel where it can (copy_file_range), with plain reads and writes where it cannot.
+  Status CopyFrom(const InputFile& in, std::uint64_t offset, std::uint64_t size);
+  // Closes the file and renames it to `name` in the directory it was created in, replacing a
+  // file of that name in one step.
+  Status Commit(const std::string& name);
+
+ private:
+  using Handle = InputFile::Handle;
+  OutputFile(Handle handle, std::string dir, std::string temp_path)
+      : handle_(handle), dir_(std::move(dir)), temp_path_(std::move(temp_path)) {}
+  Handle handle_ = InputFile::kNoHandle;
+  std::string dir_;
+  std::string temp_path_;  // empty once committed or moved from
+};
+
+}  // namespace pelt

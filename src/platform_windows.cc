@@ -1,0 +1,329 @@
+// The platform layer on Windows: CreateFileW, ReadFile and WriteFile on UTF-16 paths, MoveFileExW
+// for the commit, and a console control handler that removes the temporary file being written on
+// Ctrl-C, Ctrl-Break or the closing of the console.
+#define WIN32_LEAN_AND_MEAN
+#define NOMINMAX
+#include <windows.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cwchar>
+#include <vector>
+
+#include "platform.h"
+
+namespace pelt {
+
+namespace {
+
+// The reason for a failed call: in the words pelt uses on POSIX systems where there is a
+// counterpart (strerror of the matching errno), in the system's own words otherwise.
+Status FromWin32(DWORD error) {
+  static constexpr struct {
+    DWORD error;
+    int errno_value;
+  } kErrno[] = {
+      {ERROR_FILE_NOT_FOUND, ENOENT},
+      {ERROR_PATH_NOT_FOUND, ENOENT},
+      {ERROR_INVALID_DRIVE, ENOENT},
+      {ERROR_BAD_NETPATH, ENOENT},
+      {ERROR_BAD_NET_NAME, ENOENT},
+      {ERROR_ACCESS_DENIED, EACCES},
+      {ERROR_SHARING_VIOLATION, EACCES},
+      {ERROR_LOCK_VIOLATION, EACCES},
+      {ERROR_FILE_EXISTS, EEXIST},
+      {ERROR_ALREADY_EXISTS, EEXIST},
+      {ERROR_DISK_FULL, ENOSPC},
+      {ERROR_HANDLE_DISK_FULL, ENOSPC},
+      {ERROR_DIRECTORY, ENOTDIR},
+      {ERROR_NOT_ENOUGH_MEMORY, ENOMEM},
+      {ERROR_OUTOFMEMORY, ENOMEM},
+      {ERROR_TOO_MANY_OPEN_FILES, EMFILE},
+      {ERROR_FILENAME_EXCED_RANGE, ENAMETOOLONG},
+  };
+  for (const auto& e : kErrno)
+    if (e.error == error) return Status::FromErrno(e.errno_value);
+  char* text = nullptr;
+  const DWORD n = FormatMessageA(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, error, 0, reinterpret_cast<char*>(&text), 0, nullptr);
+  std::string message = n > 0 ? std::string(text, n) : "Windows error " + std::to_string(error);
+  if (text != nullptr) LocalFree(text);
+  while (!message.empty() && (message.back() == '\n' || message.back() == '\r' ||
+                              message.back() == ' ' || message.back() == '.'))
+    message.pop_back();
+  return Status::IoError(std::move(message));
+}
+
+Status LastError() { return FromWin32(GetLastError()); }
+
+// Paths are UTF-8; archive entry names are bytes in the ANSI code page.
+std::wstring Widen(const std::string& s, UINT code_page = CP_UTF8) {
+  if (s.empty()) return std::wstring();
+  const int n = MultiByteToWideChar(code_page, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
+  std::wstring w(static_cast<std::size_t>(n), L'\0');
+  MultiByteToWideChar(code_page, 0, s.data(), static_cast<int>(s.size()), w.data(), n);
+  return w;
+}
+
+HANDLE AsHandle(std::intptr_t h) { return reinterpret_cast<HANDLE>(h); }
+std::intptr_t FromHandle(HANDLE h) { return reinterpret_cast<std::intptr_t>(h); }
+
+bool IsSeparator(wchar_t c) { return c == L'/' || c == L'\\'; }
+
+}  // namespace
+
+// ---- inputs ---------------------------------------------------------------------------------
+
+Result<InputFile> InputFile::Open(const std::string& path) {
+  // FILE_FLAG_BACKUP_SEMANTICS opens a directory too, so that it is refused for what it is.
+  // Neither a pipe nor a device blocks the open; both are refused below.
+  const HANDLE h = CreateFileW(Widen(path).c_str(), GENERIC_READ,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                               OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return LastError();
+  BY_HANDLE_FILE_INFORMATION info;
+  Status refused;
+  if (GetFileType(h) != FILE_TYPE_DISK)
+    refused = Status::IoError("not a regular file");
+  else if (!GetFileInformationByHandle(h, &info))
+    refused = LastError();
+  else if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+    refused = Status::FromErrno(EISDIR);
+  if (!refused.ok()) {
+    CloseHandle(h);
+    return refused;
+  }
+  return InputFile(FromHandle(h), std::uint64_t{info.nFileSizeHigh} << 32 | info.nFileSizeLow);
+}
+
+InputFile::InputFile(InputFile&& other) noexcept : handle_(other.handle_), size_(other.size_) {
+  other.handle_ = kNoHandle;
+}
+
+InputFile& InputFile::operator=(InputFile&& other) noexcept {
+  if (this != &other) {
+    if (handle_ != kNoHandle) CloseHandle(AsHandle(handle_));
+    handle_ = other.handle_;
+    size_ = other.size_;
+    other.handle_ = kNoHandle;
+  }
+  return *this;
+}
+
+InputFile::~InputFile() {
+  if (handle_ != kNoHandle) CloseHandle(AsHandle(handle_));
+}
+
+Status InputFile::ReadAt(std::uint64_t offset, std::span<std::uint8_t> out) const {
+  if (offset > size_ || size_ - offset < out.size())
+    return Status::Corrupt("unexpected end of file");
+  std::size_t done = 0;
+  while (done < out.size()) {
+    const std::uint64_t at = offset + done;
+    OVERLAPPED where = {};
+    where.Offset = static_cast<DWORD>(at);
+    where.OffsetHigh = static_cast<DWORD>(at >> 32);
+    const auto want = static_cast<DWORD>(std::min<std::size_t>(out.size() - done, 1u << 30));
+    DWORD got = 0;
+    if (!ReadFile(AsHandle(handle_), out.data() + done, want, &got, &where)) {
+      if (GetLastError() != ERROR_HANDLE_EOF) return LastError();
+      got = 0;
+    }
+    if (got == 0) return Status::Corrupt("unexpected end of file");  // shrank while we read it
+    done += got;
+  }
+  return Status::Ok();
+}
+
+// ---- names and directories ------------------------------------------------------------------
+
+bool IsPlainFileName(std::string_view name) {
+  if (name.empty() || name == "." || name == "..") return false;
+  for (char c : name) {
+    const auto u = static_cast<unsigned char>(c);
+    if (u < 0x20 || u == 0x7F || std::string_view("/\\:*?\"<>|").find(c) != std::string_view::npos)
+      return false;
+  }
+  // Windows drops a trailing dot or space from a name.
+  if (name.back() == '.' || name.back() == ' ') return false;
+  // A device name, alone or before an extension ("aux.tga"), opens the device, not a file.
+  std::string stem(name.substr(0, name.find('.')));
+  while (!stem.empty() && stem.back() == ' ') stem.pop_back();
+  for (char& c : stem)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  for (const char* device : {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"})
+    if (stem == device) return false;
+  return !(stem.size() == 4 && (stem.starts_with("COM") || stem.starts_with("LPT")) &&
+           stem[3] >= '1' && stem[3] <= '9');
+}
+
+Status MakeDirectories(const std::string& dir) {
+  if (dir.empty()) return Status::Ok();
+  const std::wstring path = Widen(dir);
+  // A drive ("C:") or a share ("\\server\share") is where making directories starts.
+  std::size_t start = 0;
+  if (path.size() >= 2 && path[1] == L':') {
+    start = 2;
+  } else if (path.size() >= 2 && IsSeparator(path[0]) && IsSeparator(path[1])) {
+    start = path.find_first_of(L"/\\", path.find_first_of(L"/\\", 2) + 1);
+    if (start == std::wstring::npos) start = path.size();
+  }
+  for (std::size_t end = start; end <= path.size(); ++end) {
+    if (end < path.size() && !IsSeparator(path[end])) continue;
+    if (end == 0 || IsSeparator(path[end - 1]) || end <= start) continue;
+    const std::wstring prefix = path.substr(0, end);
+    const DWORD attributes = GetFileAttributesW(prefix.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES) {
+      if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return Status::FromErrno(ENOTDIR);
+      continue;
+    }
+    if (!CreateDirectoryW(prefix.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
+      return LastError();
+  }
+  return Status::Ok();
+}
+
+namespace {
+
+// ---- interrupt cleanup ----------------------------------------------------------------------
+
+// The temporary file being written. The console control handler runs on a thread of its own;
+// the lock keeps it from running while a temporary file is created, renamed or removed, and,
+// once it has the lock, keeps any further file from being created until the process ends.
+SRWLOCK g_temp_lock = SRWLOCK_INIT;
+wchar_t g_temp_path[32768];
+bool g_temp_armed = false;
+
+class TempLock {
+ public:
+  TempLock() { AcquireSRWLockExclusive(&g_temp_lock); }
+  ~TempLock() { ReleaseSRWLockExclusive(&g_temp_lock); }
+  TempLock(const TempLock&) = delete;
+  TempLock& operator=(const TempLock&) = delete;
+};
+
+// The temporary file was opened with FILE_SHARE_DELETE, so it can be deleted while the main
+// thread still writes to it; it goes when the process ends, with the status Windows programs
+// end with on Ctrl-C.
+BOOL WINAPI RemoveTempAndExit(DWORD event) {
+  if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT) return FALSE;
+  AcquireSRWLockExclusive(&g_temp_lock);  // never released
+  if (g_temp_armed) DeleteFileW(g_temp_path);
+  TerminateProcess(GetCurrentProcess(), STATUS_CONTROL_C_EXIT);
+  return TRUE;
+}
+
+void InstallCleanupHandler() {
+  static const bool installed = SetConsoleCtrlHandler(RemoveTempAndExit, TRUE);
+  static_cast<void>(installed);
+}
+
+// Both are called with the lock held.
+void Arm(const std::wstring& path) {
+  if (path.size() >= std::size(g_temp_path)) return;
+  std::wmemcpy(g_temp_path, path.c_str(), path.size() + 1);
+  g_temp_armed = true;
+}
+
+void Disarm(const std::wstring& path) {
+  if (g_temp_armed && path == g_temp_path) g_temp_armed = false;
+}
+
+// ---- outputs --------------------------------------------------------------------------------
+
+// Six characters for a temporary name, different on every call and in every process.
+std::string TempSuffix() {
+  static std::uint64_t state = [] {
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    return static_cast<std::uint64_t>(now.QuadPart) ^ std::uint64_t{GetCurrentProcessId()} << 32;
+  }();
+  state += 0x9E3779B97F4A7C15u;  // splitmix64
+  std::uint64_t z = state;
+  z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9u;
+  z = (z ^ (z >> 27)) * 0x94D049BB133111EBu;
+  z ^= z >> 31;
+  static constexpr char kChars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  std::string suffix;
+  for (int i = 0; i < 6; ++i, z /= 62) suffix += kChars[z % 62];
+  return suffix;
+}
+
+Status WriteAll(HANDLE h, const std::uint8_t* p, std::size_t n) {
+  while (n > 0) {
+    const auto want = static_cast<DWORD>(std::min<std::size_t>(n, 1u << 30));
+    DWORD wrote = 0;
+    if (!WriteFile(h, p, want, &wrote, nullptr)) return LastError();
+    p += wrote;
+    n -= wrote;
+  }
+  return Status::Ok();
+}
+
+}  // namespace
+
+Result<OutputFile> OutputFile::Create(const std::string& dir) {
+  InstallCleanupHandler();
+  const std::string d = dir.empty() ? std::string(".") : dir;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::string path = d + "\\.pelt-" + TempSuffix();
+    const std::wstring wide = Widen(path);
+    TempLock lock;
+    const HANDLE h = CreateFileW(wide.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                                 nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h != INVALID_HANDLE_VALUE) {
+      Arm(wide);
+      return OutputFile(FromHandle(h), d, std::move(path));
+    }
+    if (GetLastError() != ERROR_FILE_EXISTS) return LastError();
+  }
+  return FromWin32(ERROR_FILE_EXISTS);
+}
+
+OutputFile::OutputFile(OutputFile&& other) noexcept
+    : handle_(other.handle_), dir_(std::move(other.dir_)), temp_path_(std::move(other.temp_path_)) {
+  other.handle_ = InputFile::kNoHandle;
+  other.temp_path_.clear();
+}
+
+OutputFile::~OutputFile() {
+  if (handle_ != InputFile::kNoHandle) CloseHandle(AsHandle(handle_));
+  if (!temp_path_.empty()) {
+    const std::wstring wide = Widen(temp_path_);
+    TempLock lock;
+    DeleteFileW(wide.c_str());
+    Disarm(wide);
+  }
+}
+
+Status OutputFile::Write(std::span<const std::uint8_t> bytes) {
+  return WriteAll(AsHandle(handle_), bytes.data(), bytes.size());
+}
+
+Status OutputFile::CopyFrom(const InputFile& in, std::uint64_t offset, std::uint64_t size) {
+  std::vector<std::uint8_t> buf(static_cast<std::size_t>(std::min<std::uint64_t>(size, 1u << 20)));
+  while (size > 0) {
+    const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(size, buf.size()));
+    if (Status s = in.ReadAt(offset, std::span(buf).first(n)); !s.ok()) return s;
+    if (Status s = WriteAll(AsHandle(handle_), buf.data(), n); !s.ok()) return s;
+    offset += n;
+    size -= n;
+  }
+  return Status::Ok();
+}
+
+Status OutputFile::Commit(const std::string& name) {
+  const HANDLE h = AsHandle(handle_);
+  handle_ = InputFile::kNoHandle;
+  if (!CloseHandle(h)) return LastError();
+  const std::wstring temp = Widen(temp_path_);
+  const std::wstring final_path = Widen(dir_) + L"\\" + Widen(name, CP_ACP);
+  TempLock lock;
+  if (!MoveFileExW(temp.c_str(), final_path.c_str(), MOVEFILE_REPLACE_EXISTING)) return LastError();
+  Disarm(temp);
+  temp_path_.clear();
+  return Status::Ok();
+}
+
+}  // namespace pelt
