@@ -29,9 +29,9 @@ TEST(DxtPaths, EverySupportedPathDecodesAsTheReference) {
   const std::uint32_t kShapes[][4] = {
       {1, 1, 0, 0}, {2, 3, 1, 3}, {3, 2, 7, 1}, {33, 2, 5, 2}, {64, 64, 0, 1}};
   std::mt19937 rng(7);
-  for (auto [fmt, f] : {std::pair{Fmt::kDxt1, k1}, {Fmt::kDxt3, k3}, {Fmt::kDxt5, k5}}) {
+  for (DxtFormat f : {k1, k3, k5}) {
     for (const auto& s : kShapes) {
-      const Bytes blocks = RandomBlocks(fmt, s[0] * s[1], &rng);
+      const Bytes blocks = RandomBlocks(f, s[0] * s[1], &rng);
       EXPECT_EQ(FirstPathUnlikeReference(f, blocks.data(), s[0], s[1], 4 * s[0] + s[2], s[3]), -1)
           << FormatName(f) << " " << s[0] << "x" << s[1] << " blocks";
     }
@@ -101,14 +101,14 @@ TEST(CheckDdsEntry, EachRefusalSaysWhy) {
 // block row is a band of its own), sides up to 65535. An entry at the end of the file shows that no
 // block past the surface's is read; smaller mipmap levels after it are accepted and ignored.
 TEST(ConvertDdsToTga, WritesTheHeaderThenTheClippedPixels) {
-  const std::tuple<Fmt, DxtFormat, std::uint16_t, std::uint16_t, std::uint8_t, bool> kCases[] = {
-      {Fmt::kDxt5, DxtFormat::kDxt5, 5, 7, 0x2F, true},
-      {Fmt::kDxt3, DxtFormat::kDxt3, 8, 4, 0x28, false},
-      {Fmt::kDxt1, DxtFormat::kDxt1, 65535, 9, 0x2F, false},
-      {Fmt::kDxt1, DxtFormat::kDxt1, 4, 65535, 0x2F, false}};
-  for (const auto& [fmt, format, width, height, descriptor, mipmaps] : kCases) {
-    const Bytes blocks = Blocks(fmt, width, height);
-    DdsBuilder dds = DdsBuilder(width, height).Format(fmt).Data(blocks);
+  const std::tuple<DxtFormat, std::uint16_t, std::uint16_t, std::uint8_t, bool> kCases[] = {
+      {k5, 5, 7, 0x2F, true},
+      {k3, 8, 4, 0x28, false},
+      {k1, 65535, 9, 0x2F, false},
+      {k1, 4, 65535, 0x2F, false}};
+  for (const auto& [format, width, height, descriptor, mipmaps] : kCases) {
+    const Bytes blocks = Blocks(format, width, height);
+    DdsBuilder dds = DdsBuilder(width, height).Format(format).Data(blocks);
     Bytes archive = {'M', 'I', 'X'};
     Append(&archive, (mipmaps ? dds.Mipmaps() : dds).Build());
     TempDir dir;

@@ -73,11 +73,11 @@ Bytes DdsBuilder::Build() const {
 }
 
 Bytes RandomBlocks(Fmt f, std::size_t count, std::mt19937* rng) {
-  Bytes out(count * BlockBytes(f));  // either palette mode, either DXT5 alpha mode
+  Bytes out(count * BlockSize(f));  // either palette mode, either DXT5 alpha mode
   for (std::uint8_t& b : out) b = static_cast<std::uint8_t>((*rng)());
   for (std::size_t i = 3; i < count; i += 7)  // and now and then equal endpoints (three colours)
-    std::copy_n(&out[i * BlockBytes(f) + BlockBytes(f) - 8], 2,
-                &out[i * BlockBytes(f) + BlockBytes(f) - 6]);
+    std::copy_n(&out[i * BlockSize(f) + BlockSize(f) - 8], 2,
+                &out[i * BlockSize(f) + BlockSize(f) - 6]);
   return out;
 }
 
@@ -92,23 +92,23 @@ TempDir::TempDir() {
   for (std::random_device random; path_.empty();) {
     const auto p =
         std::filesystem::temp_directory_path() / ("pelt-test-" + std::to_string(random()));
-    if (std::filesystem::create_directory(p)) path_ = p.string();
+    if (std::filesystem::create_directory(p)) path_ = Utf8(p);
   }
 }
 
 TempDir::~TempDir() {
   std::error_code ignored;
-  std::filesystem::remove_all(path_, ignored);
+  std::filesystem::remove_all(Path(path_), ignored);
 }
 
 void WriteFile(const std::string& path, const Bytes& bytes) {
-  std::ofstream f(path, std::ios::binary);
+  std::ofstream f(Path(path), std::ios::binary);
   f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
   if (!f) throw std::runtime_error("cannot write " + path);
 }
 
 std::optional<Bytes> ReadFile(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
+  std::ifstream f(Path(path), std::ios::binary);
   if (!f) return std::nullopt;
   return Bytes(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
 }
@@ -150,12 +150,6 @@ RunResult RunPelt(const std::vector<std::string>& args, const std::string& cwd,
 }
 #else
 namespace {
-std::wstring Wide(const std::string& s) {  // test paths and arguments are UTF-8
-  std::wstring w(s.size(), L'\0');
-  w.resize(MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), w.data(),
-                               static_cast<int>(w.size())));
-  return w;
-}
 // Quoted as the C runtime splits a command line: backslashes double only before a quote.
 std::wstring Quoted(const std::wstring& arg) {
   std::wstring q = L"\"";
@@ -169,32 +163,27 @@ std::wstring Quoted(const std::wstring& arg) {
 }
 }  // namespace
 
-// pelt.exe beside the test program, its streams in files; Ctrl-Break stands for SIGINT. Lines end
-// with CRLF there: they come back with LF, and a line ended by LF alone fails the run.
+// pelt.exe beside the test program, its streams in files. Lines end with CRLF there: they come
+// back with LF, and a line ended by LF alone fails the run.
 RunResult RunPelt(const std::vector<std::string>& args, const std::string& cwd,
-                  const std::function<bool()>& interrupt_when) {
+                  const std::function<bool()>&) {
   std::wstring line(MAX_PATH, L'\0');
   line.resize(GetModuleFileNameW(nullptr, line.data(), MAX_PATH));
   line = Quoted(line.substr(0, line.find_last_of(L"\\/") + 1) + L"pelt.exe");
-  for (const std::string& a : args) line += L" " + Quoted(Wide(a));
+  for (const std::string& a : args) line += L" " + Quoted(Path(a).wstring());
   TempDir capture;
   SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
   auto open = [&](const std::string& path) {
-    return CreateFileW(Wide(path).c_str(), GENERIC_WRITE, 0, &inherit, CREATE_ALWAYS, 0, nullptr);
+    return CreateFileW(Path(path).c_str(), GENERIC_WRITE, 0, &inherit, CREATE_ALWAYS, 0, nullptr);
   };
   STARTUPINFOW si = {};
   si.cb = sizeof si, si.dwFlags = STARTF_USESTDHANDLES;
   si.hStdOutput = open(capture / "out"), si.hStdError = open(capture / "err");
   PROCESS_INFORMATION pi;
-  if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, CREATE_NEW_PROCESS_GROUP,
-                      nullptr, Wide(cwd).c_str(), &si, &pi))
+  if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, Path(cwd).c_str(),
+                      &si, &pi))
     throw std::runtime_error("cannot run pelt.exe");
-  for (bool interrupted = !interrupt_when;
-       WaitForSingleObject(pi.hProcess, interrupted ? 30000 : 1) == WAIT_TIMEOUT;) {
-    if (interrupted) TerminateProcess(pi.hProcess, 255);
-    if (!interrupted && interrupt_when())
-      interrupted = GenerateConsoleCtrlEvent(CTRL_BREAK_EVENT, pi.dwProcessId);
-  }
+  WaitForSingleObject(pi.hProcess, INFINITE);
   DWORD code = 0;
   GetExitCodeProcess(pi.hProcess, &code);
   for (HANDLE h : {pi.hProcess, pi.hThread, si.hStdOutput, si.hStdError}) CloseHandle(h);

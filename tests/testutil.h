@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <optional>
 #include <random>
@@ -12,6 +13,7 @@
 
 #include "byte_reader.h"
 #include "byte_source.h"
+#include "dds.h"
 
 namespace pelt::testing {
 
@@ -95,11 +97,10 @@ class ModelBuilder {
 Bytes ModelOf(std::initializer_list<std::string_view> names);
 
 // DDS entries: "DDS ", the 124-byte surface description, block data.
-enum class Fmt { kDxt1, kDxt3, kDxt5 };
-inline std::uint32_t FourCCOf(Fmt f) {
-  return f == Fmt::kDxt1 ? 0x31545844 : f == Fmt::kDxt3 ? 0x33545844 : 0x35545844;  // "DXTn"
+using Fmt = DxtFormat;
+inline std::uint32_t FourCCOf(Fmt f) {  // "DXT1", "DXT3", "DXT5"
+  return (0x31u + 2 * static_cast<unsigned>(f)) << 24 | 0x545844;
 }
-inline std::size_t BlockBytes(Fmt f) { return f == Fmt::kDxt1 ? 8 : 16; }
 inline std::uint32_t BlocksFor(std::uint32_t width, std::uint32_t height) {
   return ((width + 3) / 4) * ((height + 3) / 4);
 }
@@ -145,6 +146,14 @@ class TempDir {
   std::string path_;
 };
 
+// Paths in the tests are UTF-8 strings, on Windows too.
+inline std::filesystem::path Path(const std::string& s) {
+  return std::u8string(s.begin(), s.end());
+}
+inline std::string Utf8(const std::filesystem::path& p) {
+  const std::u8string s = p.generic_u8string();
+  return std::string(s.begin(), s.end());
+}
 void WriteFile(const std::string& path, const Bytes& bytes);  // throws when it cannot
 std::optional<Bytes> ReadFile(const std::string& path);
 
