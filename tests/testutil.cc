@@ -9,7 +9,7 @@
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 #else
-#include <poll.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -57,10 +57,10 @@ Bytes ModelOf(std::initializer_list<std::string_view> names) {
 }
 
 Bytes DdsBuilder::Build() const {
-  // The magic; the description's size, its flags (caps, height, width, pixel format, linear
+  // "DDS "; the description's size, its flags (caps, height, width, pixel format, linear
   // size), the height and width; at 76, the pixel format's size, its flags (FourCC), the FourCC.
   Bytes out;
-  for (std::uint32_t v : {magic_, 124u, 0x000A1007u, height_, width_}) PutU32(&out, v);
+  for (std::uint32_t v : {0x20534444u, 124u, 0x000A1007u, height_, width_}) PutU32(&out, v);
   out.resize(76);
   for (std::uint32_t v : {32u, 4u, fourcc_}) PutU32(&out, v);
   out.resize(128);
@@ -113,72 +113,57 @@ std::optional<Bytes> ReadFile(const std::string& path) {
   return Bytes(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
 }
 
+namespace {
+// What a run printed. pelt.exe ends its lines with CRLF: they come back with LF, and a line ended
+// by LF alone fails the run.
+std::string Text(const std::string& path) {
+  const Bytes b = ReadFile(path).value_or(Bytes{});
+  std::string s(b.begin(), b.end());
+#ifdef _WIN32
+  for (std::size_t i = s.find('\n'); i != std::string::npos; i = s.find('\n', i)) {
+    if (i == 0 || s[i - 1] != '\r') throw std::runtime_error("pelt.exe ended a line with LF alone");
+    s.erase(i - 1, 1);
+  }
+#endif
+  return s;
+}
+}  // namespace
+
 #ifndef _WIN32
 RunResult RunPelt(const std::vector<std::string>& args, const std::string& cwd,
                   const std::function<bool()>& interrupt_when) {
   std::vector<char*> argv = {const_cast<char*>(PELT_BINARY)};  // execv changes none of them
   for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
-  int out[2], err[2];
-  if (::pipe(out) != 0 || ::pipe(err) != 0) throw std::runtime_error("pipe failed");
+  const TempDir capture;
+  const std::string out = capture / "out", err = capture / "err";
   const pid_t pid = ::fork();
-  if (pid == 0) {  // the child: stdout and stderr into the pipes, then pelt
-    ::dup2(out[1], 1), ::dup2(err[1], 2), ::alarm(30);
-    for (int fd : {out[0], out[1], err[0], err[1]}) ::close(fd);
+  if (pid == 0) {  // the child: stdout and stderr into files, then pelt
+    ::dup2(::creat(out.c_str(), 0600), 1), ::dup2(::creat(err.c_str(), 0600), 2), ::alarm(30);
     if (::chdir(cwd.c_str()) == 0) ::execv(argv[0], argv.data());
     ::_exit(127);
   }
-  ::close(out[1]), ::close(err[1]);
-  RunResult r;
-  pollfd fds[] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
-  std::string* sinks[] = {&r.out, &r.err};
-  for (bool interrupted = !interrupt_when; fds[0].fd >= 0 || fds[1].fd >= 0;) {
-    ::poll(fds, 2, 1);
-    for (int i = 0; i < 2; ++i) {
-      char buf[4096];
-      const ssize_t n = fds[i].revents != 0 ? ::read(fds[i].fd, buf, sizeof buf) : -2;
-      if (n > 0) sinks[i]->append(buf, static_cast<std::size_t>(n));
-      if (n == 0 || n == -1) ::close(fds[i].fd), fds[i].fd = -1;
-    }
-    if (!interrupted && interrupt_when()) interrupted = ::kill(pid, SIGINT) == 0;
-  }
   int status = 0;
-  ::waitpid(pid, &status, 0);
-  r.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  r.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
-  return r;
+  for (bool sent = !interrupt_when; ::waitpid(pid, &status, sent ? 0 : WNOHANG) == 0;)
+    sent = interrupt_when() && ::kill(pid, SIGINT) == 0, ::usleep(1000);
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, WIFSIGNALED(status) ? WTERMSIG(status) : 0,
+          Text(out), Text(err)};
 }
 #else
-namespace {
-// Quoted as the C runtime splits a command line: backslashes double only before a quote.
-std::wstring Quoted(const std::wstring& arg) {
-  std::wstring q = L"\"";
-  std::size_t slashes = 0;
-  for (wchar_t c : arg) {
-    if (c == L'"') q.append(slashes + 1, L'\\');
-    slashes = c == L'\\' ? slashes + 1 : 0;
-    q += c;
-  }
-  return q.append(slashes, L'\\') + L'"';
-}
-}  // namespace
-
-// pelt.exe beside the test program, its streams in files. Lines end with CRLF there: they come
-// back with LF, and a line ended by LF alone fails the run.
+// pelt.exe beside the test program. No test argument holds a quote or ends in a backslash.
 RunResult RunPelt(const std::vector<std::string>& args, const std::string& cwd,
                   const std::function<bool()>&) {
   std::wstring line(MAX_PATH, L'\0');
   line.resize(GetModuleFileNameW(nullptr, line.data(), MAX_PATH));
-  line = Quoted(line.substr(0, line.find_last_of(L"\\/") + 1) + L"pelt.exe");
-  for (const std::string& a : args) line += L" " + Quoted(Path(a).wstring());
-  TempDir capture;
+  line = L"\"" + line.substr(0, line.find_last_of(L"\\/") + 1) + L"pelt.exe\"";
+  for (const std::string& a : args) line += L" \"" + Path(a).wstring() + L"\"";
+  const TempDir capture;
+  const std::string out = capture / "out", err = capture / "err";
   SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-  auto open = [&](const std::string& path) {
-    return CreateFileW(Path(path).c_str(), GENERIC_WRITE, 0, &inherit, CREATE_ALWAYS, 0, nullptr);
-  };
   STARTUPINFOW si = {};
   si.cb = sizeof si, si.dwFlags = STARTF_USESTDHANDLES;
-  si.hStdOutput = open(capture / "out"), si.hStdError = open(capture / "err");
+  for (auto [path, h] : {std::pair{&out, &si.hStdOutput}, {&err, &si.hStdError}})
+    *h = CreateFileW(Path(*path).c_str(), GENERIC_WRITE, 0, &inherit, CREATE_ALWAYS, 0, nullptr);
   PROCESS_INFORMATION pi;
   if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, Path(cwd).c_str(),
                       &si, &pi))
@@ -187,17 +172,7 @@ RunResult RunPelt(const std::vector<std::string>& args, const std::string& cwd,
   DWORD code = 0;
   GetExitCodeProcess(pi.hProcess, &code);
   for (HANDLE h : {pi.hProcess, pi.hThread, si.hStdOutput, si.hStdError}) CloseHandle(h);
-  RunResult r;
-  r.exit_code = static_cast<int>(code);
-  for (auto [name, text] : {std::pair{"out", &r.out}, std::pair{"err", &r.err}}) {
-    const Bytes raw = ReadFile(capture / name).value_or(Bytes{});
-    for (std::size_t i = 0; i < raw.size(); ++i) {
-      if (raw[i] == '\n' && (i == 0 || raw[i - 1] != '\r'))
-        throw std::runtime_error("pelt.exe ended a line with LF alone");
-      if (raw[i] != '\r' || i + 1 == raw.size() || raw[i + 1] != '\n') text->push_back(raw[i]);
-    }
-  }
-  return r;
+  return {static_cast<int>(code), 0, Text(out), Text(err)};
 }
 #endif
 

@@ -114,14 +114,13 @@ class DdsBuilder {
     const std::string padded = std::string(four) + std::string(4, '\0');
     return FourCC(LoadU32(reinterpret_cast<const std::uint8_t*>(padded.data())));
   }
-  DdsBuilder& Magic(std::uint32_t magic) { return magic_ = magic, *this; }
   DdsBuilder& Data(Bytes data) { return data_ = std::move(data), *this; }  // short or long at will
   // Appends the smaller mipmap levels' blocks, filled with `fill`, after the data.
   DdsBuilder& Mipmaps(std::uint8_t fill = 0xA5) { return mip_fill_ = fill, *this; }
   Bytes Build() const;
 
  private:
-  std::uint32_t width_, height_, fourcc_ = 0x31545844, magic_ = 0x20534444;  // DXT1, "DDS "
+  std::uint32_t width_, height_, fourcc_ = 0x31545844;  // DXT1
   Bytes data_;
   std::optional<std::uint8_t> mip_fill_;
 };
@@ -162,8 +161,9 @@ struct RunResult {
   std::string out, err;
 };
 // Runs the built pelt with `args` in the directory `cwd`. `interrupt_when` is polled every
-// millisecond while pelt runs; once it returns true, pelt is sent SIGINT. A run that takes over
-// 30 seconds is killed (SIGALRM), so a pelt that blocks fails its test instead of hanging it.
+// millisecond while pelt runs; once it returns true, pelt is sent SIGINT (not on Windows). A run
+// that takes over 30 seconds is killed (SIGALRM), so a pelt that blocks fails its test instead of
+// hanging it.
 RunResult RunPelt(const std::vector<std::string>& args, const std::string& cwd,
                   const std::function<bool()>& interrupt_when = {});
 
