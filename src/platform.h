@@ -24,8 +24,10 @@ namespace pelt {
 class InputFile final : public ByteSource {
  public:
   static Result<InputFile> Open(const std::string& path);
-  InputFile(InputFile&& other) noexcept;
-  InputFile& operator=(InputFile&& other) noexcept;
+  InputFile(InputFile&& other) noexcept : handle_(other.handle_), size_(other.size_) {
+    other.handle_ = kNoHandle;
+  }
+  InputFile& operator=(InputFile&&) = delete;
   InputFile(const InputFile&) = delete;
   InputFile& operator=(const InputFile&) = delete;
   ~InputFile() override;
@@ -63,7 +65,13 @@ class OutputFile {
   // Creates a temporary file in `dir` under a name of fixed length (".pelt-XXXXXX"), with the
   // permissions a plain create gives (0666 less the umask).
   static Result<OutputFile> Create(const std::string& dir);
-  OutputFile(OutputFile&& other) noexcept;
+  OutputFile(OutputFile&& other) noexcept
+      : handle_(other.handle_),
+        dir_(std::move(other.dir_)),
+        temp_path_(std::move(other.temp_path_)) {
+    other.handle_ = InputFile::kNoHandle;
+    other.temp_path_.clear();
+  }
   OutputFile& operator=(OutputFile&&) = delete;
   OutputFile(const OutputFile&) = delete;
   OutputFile& operator=(const OutputFile&) = delete;

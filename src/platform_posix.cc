@@ -44,20 +44,6 @@ Result<InputFile> InputFile::Open(const std::string& path) {
   return InputFile(fd, static_cast<std::uint64_t>(st.st_size));
 }
 
-InputFile::InputFile(InputFile&& other) noexcept : handle_(other.handle_), size_(other.size_) {
-  other.handle_ = kNoHandle;
-}
-
-InputFile& InputFile::operator=(InputFile&& other) noexcept {
-  if (this != &other) {
-    if (handle_ != kNoHandle) ::close(static_cast<int>(handle_));
-    handle_ = other.handle_;
-    size_ = other.size_;
-    other.handle_ = kNoHandle;
-  }
-  return *this;
-}
-
 InputFile::~InputFile() {
   if (handle_ != kNoHandle) ::close(static_cast<int>(handle_));
 }
@@ -221,12 +207,6 @@ Result<OutputFile> OutputFile::Create(const std::string& dir) {
     return Status::FromErrno(err);
   }
   return OutputFile(fd, dir.empty() ? std::string(".") : dir, std::move(path));
-}
-
-OutputFile::OutputFile(OutputFile&& other) noexcept
-    : handle_(other.handle_), dir_(std::move(other.dir_)), temp_path_(std::move(other.temp_path_)) {
-  other.handle_ = InputFile::kNoHandle;
-  other.temp_path_.clear();
 }
 
 OutputFile::~OutputFile() {

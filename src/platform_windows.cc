@@ -97,20 +97,6 @@ Result<InputFile> InputFile::Open(const std::string& path) {
   return InputFile(FromHandle(h), std::uint64_t{info.nFileSizeHigh} << 32 | info.nFileSizeLow);
 }
 
-InputFile::InputFile(InputFile&& other) noexcept : handle_(other.handle_), size_(other.size_) {
-  other.handle_ = kNoHandle;
-}
-
-InputFile& InputFile::operator=(InputFile&& other) noexcept {
-  if (this != &other) {
-    if (handle_ != kNoHandle) CloseHandle(AsHandle(handle_));
-    handle_ = other.handle_;
-    size_ = other.size_;
-    other.handle_ = kNoHandle;
-  }
-  return *this;
-}
-
 InputFile::~InputFile() {
   if (handle_ != kNoHandle) CloseHandle(AsHandle(handle_));
 }
@@ -279,12 +265,6 @@ Result<OutputFile> OutputFile::Create(const std::string& dir) {
     if (GetLastError() != ERROR_FILE_EXISTS) return LastError();
   }
   return FromWin32(ERROR_FILE_EXISTS);
-}
-
-OutputFile::OutputFile(OutputFile&& other) noexcept
-    : handle_(other.handle_), dir_(std::move(other.dir_)), temp_path_(std::move(other.temp_path_)) {
-  other.handle_ = InputFile::kNoHandle;
-  other.temp_path_.clear();
 }
 
 OutputFile::~OutputFile() {
