@@ -1,7 +1,5 @@
-// DDS entries: their checks, every shipped decoding path against the reference decoder, and the
-// conversion of an entry to a TGA file. The reference decoder is held to hand-worked blocks here.
-#include "convert.h"
-
+// DDS entries: their checks, and every shipped decoding path against the reference decoder, which
+// is held to hand-worked blocks here.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -14,12 +12,6 @@
 
 namespace pelt::testing {
 namespace {
-
-// Random blocks (both palette modes, both alpha modes) for a width x height surface.
-Bytes Blocks(Fmt f, std::uint32_t width, std::uint32_t height) {
-  static std::mt19937 rng(11);
-  return RandomBlocks(f, BlocksFor(width, height), &rng);
-}
 
 constexpr DxtFormat k1 = DxtFormat::kDxt1, k3 = DxtFormat::kDxt3, k5 = DxtFormat::kDxt5;
 
@@ -93,37 +85,6 @@ TEST(CheckDdsEntry, EachRefusalSaysWhy) {
     const auto got = CheckDdsEntry(entry, entry.size());  // `entry` is at most 128 bytes or whole
     EXPECT_EQ(got.status().code(), message[0] == 'u' ? Code::kUnsupported : Code::kCorrupt);
     EXPECT_EQ(got.status().message(), message);
-  }
-}
-
-// An entry at an odd offset of an archive file, checked and converted: the header, then the
-// reference's pixels clipped at the right and bottom edges, in one band or several (a 65535-wide
-// block row is a band of its own), sides up to 65535. An entry at the end of the file shows that no
-// block past the surface's is read; smaller mipmap levels after it are accepted and ignored.
-TEST(ConvertDdsToTga, WritesTheHeaderThenTheClippedPixels) {
-  const std::tuple<DxtFormat, std::uint16_t, std::uint16_t, std::uint8_t, bool> kCases[] = {
-      {k5, 5, 7, 0x2F, true},
-      {k3, 8, 4, 0x28, false},
-      {k1, 65535, 9, 0x2F, false},
-      {k1, 4, 65535, 0x2F, false}};
-  for (const auto& [format, width, height, descriptor, mipmaps] : kCases) {
-    const Bytes blocks = Blocks(format, width, height);
-    DdsBuilder dds = DdsBuilder(width, height).Format(format).Data(blocks);
-    Bytes archive = {'M', 'I', 'X'};
-    Append(&archive, (mipmaps ? dds.Mipmaps() : dds).Build());
-    TempDir dir;
-    WriteFile(dir / "a.mix", archive);
-    auto in = InputFile::Open(dir / "a.mix");
-    auto s = CheckDdsEntry(std::span(archive).subspan(3, 128), archive.size() - 3);
-    auto out = OutputFile::Create(dir.path());
-    ASSERT_TRUE(in.ok() && s.ok() && out.ok());
-    ASSERT_TRUE(ConvertDdsToTga(*in, 3, *s, descriptor, &*out).ok());
-    ASSERT_TRUE(out->Commit("t.tga").ok());
-    // Uncompressed true-colour at 0, 0, the sides little-endian, 32 bits a pixel, the descriptor.
-    Bytes want = {0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 32, descriptor};
-    want = Patch32(want, 12, std::uint32_t{height} << 16 | width);
-    Append(&want, ReferenceDecode(format, blocks.data(), width, height));
-    EXPECT_TRUE(ReadFile(dir / "t.tga") == want) << width << "x" << height;
   }
 }
 
