@@ -14,30 +14,31 @@ Bytes Run(std::uint8_t flags, std::initializer_list<Bytes> parts) {
 
 int main(int argc, char** argv) {
   std::mt19937 rng(1);
-  MixBuilder bomb;  // twelve records of one 16 x 16 DXT1 entry, and a model naming them
-  ModelBuilder bomb_model;
-  for (int i = 0; i < 12; ++i) {
-    bomb.Add(std::to_string(i) + ".dds", i ? Bytes{} : RandomDds(Fmt::kDxt1, 16, 16, &rng));
-    bomb.EntryOffset(i, 16).EntrySize(i, 256), bomb_model.Texture(std::to_string(i) + ".tga");
-  }
   // clang-format off
+  const Bytes first = RandomDds(Fmt::kDxt1, 16, 16, &rng);
+  MixBuilder bomb;  // twelve records of one 16 x 16 DXT1 entry, and a model naming them
+  ModelBuilder names;
+  for (int i = 0; i < 12; ++i) {
+    bomb.Add(std::to_string(i) + ".dds", i ? Bytes{} : first).EntryOffset(i, 16).EntrySize(i, 256);
+    names.Texture(std::to_string(i) + ".tga");
+  }
   const Bytes model = ModelBuilder().Begin().Texture("Rock.tga").Chunk(7, {1}).Texture("moss.TGA")
                           .End().Texture("gone.tga").Header(50, 9).Build();
-  const Bytes a = MixBuilder().Add("rock.tga", "TGA").Add("Moss.dds", RandomDds(Fmt::kDxt5, 6, 5, &rng))
-                      .Add("m.kzm", model).Build();
-  const Bytes b = MixBuilder().NamesBeforeIndex().Add("gone.dds", RandomDds(Fmt::kDxt3, 4, 4, &rng))
-                      .Add("rock.tga", "b").Build();
+  const Bytes dds[] = {RandomDds(Fmt::kDxt1, 5, 3, &rng), RandomDds(Fmt::kDxt3, 8, 8, &rng),
+                       RandomDds(Fmt::kDxt5, 1, 9, &rng)};
+  const Bytes a = MixBuilder().Add("rock.tga", "TGA").Add("Moss.dds", dds[2]).Add("m.kzm", model)
+                      .Build();
+  const Bytes b = MixBuilder().NamesBeforeIndex().Add("gone.dds", dds[1]).Add("rock.tga", "b")
+                      .Build();
   const std::pair<std::string, Bytes> kSeeds[] = {
       {"mix_directory/a", a}, {"mix_directory/b", b}, {"model_scan/m", model},
-      {"dds_entry/1", RandomDds(Fmt::kDxt1, 5, 3, &rng)}, {"dds_entry/3", RandomDds(Fmt::kDxt3, 8, 8, &rng)},
-      {"dds_entry/5", RandomDds(Fmt::kDxt5, 1, 9, &rng)}, {"run/run", Run(0, {a, model})},
-      {"run/list-two-archives", Run(1, {a, model, b})}, {"run/model-entry", Run(4, {a, {}, b, model})},
-      {"run/bomb", Run(2, {bomb.Build(), bomb_model.Build()})},
+      {"dds_entry/1", dds[0]}, {"dds_entry/3", dds[1]}, {"dds_entry/5", dds[2]},
+      {"run/run", Run(0, {a, model})}, {"run/list-two-archives", Run(1, {a, model, b})},
+      {"run/model-entry", Run(4, {a, {}, b, model})}, {"run/bomb", Run(2, {bomb.Build(), names.Build()})},
   };
   // clang-format on
   for (const auto& [name, bytes] : kSeeds) {
-    std::filesystem::create_directories(
-        std::filesystem::path(argv[1] + ("/" + name)).parent_path());
+    std::filesystem::create_directories(argv[1] + ("/" + name.substr(0, name.find('/'))));
     WriteFile(argv[1] + ("/" + name), bytes);
   }
   return argc == 2 ? 0 : 1;

@@ -145,9 +145,10 @@ TEST(Run, Writes) {
        With(kMade, {{"moss.tga", Image(kDds, 0x28)}})},
       {"DXT1, DXT3, DXT5 at odd offsets; edges clipped, many bands, mipmaps ignored", kRun, 0,
        "now writing 5.tga\nnow writing 3.tga\nnow writing w.tga\nnow writing h.tga\n", "",
-       {{"5.tga", Image(kDxt5)}, {"3.tga", Image(kDxt3)}, {"w.tga", Image(kWide)}, {"h.tga", Image(kHigh)}},
-       Inputs(MixBuilder().Add("x", "odd").Add("5.dds", kDxt5).Add("3.dds", kDxt3).Add("w.dds", kWide)
-                  .Add("h.dds", kHigh), {"5.tga", "3.tga", "w.tga", "h.tga"})},
+       {{"5.tga", Image(kDxt5)}, {"3.tga", Image(kDxt3)}, {"w.tga", Image(kWide)},
+        {"h.tga", Image(kHigh)}},
+       Inputs(MixBuilder().Add("x", "odd").Add("5.dds", kDxt5).Add("3.dds", kDxt3)
+                  .Add("w.dds", kWide).Add("h.dds", kHigh), {"5.tga", "3.tga", "w.tga", "h.tga"})},
       {"a.dds.bak written as a.dds.tga", kRun, 0, "now writing a.dds.tga\n", "",
        {{"a.dds.tga", kImage}}, Inputs(MixBuilder().Add("a.dds.bak", kDds), {"a.dds.tga"})},
       {"rock.tga, then rock.dds: both written, the later stays", kRun, 0,

@@ -150,29 +150,19 @@ RunResult RunPelt(const std::vector<std::string>& args, const std::string& cwd,
           Text(out), Text(err)};
 }
 #else
-// pelt.exe beside the test program. No test argument holds a quote or ends in a backslash.
+// pelt.exe beside the test program, run by the command interpreter; its outer quotes are its own.
 RunResult RunPelt(const std::vector<std::string>& args, const std::string& cwd,
                   const std::function<bool()>&) {
-  std::wstring line(MAX_PATH, L'\0');
-  line.resize(GetModuleFileNameW(nullptr, line.data(), MAX_PATH));
-  line = L"\"" + line.substr(0, line.find_last_of(L"\\/") + 1) + L"pelt.exe\"";
-  for (const std::string& a : args) line += L" \"" + Path(a).wstring() + L"\"";
+  std::wstring exe(MAX_PATH, L'\0');
+  exe.resize(GetModuleFileNameW(nullptr, exe.data(), MAX_PATH));
   const TempDir capture;
   const std::string out = capture / "out", err = capture / "err";
-  SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-  STARTUPINFOW si = {};
-  si.cb = sizeof si, si.dwFlags = STARTF_USESTDHANDLES;
-  for (auto [path, h] : {std::pair{&out, &si.hStdOutput}, {&err, &si.hStdError}})
-    *h = CreateFileW(Path(*path).c_str(), GENERIC_WRITE, 0, &inherit, CREATE_ALWAYS, 0, nullptr);
-  PROCESS_INFORMATION pi;
-  if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, Path(cwd).c_str(),
-                      &si, &pi))
-    throw std::runtime_error("cannot run pelt.exe");
-  WaitForSingleObject(pi.hProcess, INFINITE);
-  DWORD code = 0;
-  GetExitCodeProcess(pi.hProcess, &code);
-  for (HANDLE h : {pi.hProcess, pi.hThread, si.hStdOutput, si.hStdError}) CloseHandle(h);
-  return {static_cast<int>(code), 0, Text(out), Text(err)};
+  std::wstring line = L"\"cd /d \"" + Path(cwd).wstring() + L"\" && \"" +
+                      exe.substr(0, exe.find_last_of(L"\\/") + 1) + L"pelt.exe\"";
+  for (const std::string& a : args) line += L" \"" + Path(a).wstring() + L"\"";
+  line += L" >\"" + Path(out).wstring() + L"\" 2>\"" + Path(err).wstring() + L"\"\"";
+  const int code = _wsystem(line.c_str());
+  return {code, 0, Text(out), Text(err)};
 }
 #endif
 
