@@ -71,7 +71,7 @@ TEST(CheckDdsEntry, EachRefusalSaysWhy) {
   const std::string kSides = "; width and height must be 1 to 65535";
   const std::pair<Bytes, std::string> kCases[] = {
       {Bytes(127), "DDS entry is 127 bytes, shorter than its 128-byte header"},
-      {D(0, 0).FourCC(" DX~").Build(), "unsupported format \" DX~\""},
+      {D(0, 0).FourCC(0x7E584420).Build(), "unsupported format \" DX~\""},
       {D(4, 4).FourCC(0x7F545844).Build(), "unsupported format 0x7F545844"},
       {D(0, 16).Format(Fmt::kDxt5).Build(), "surface is 0x16" + kSides},
       {D(16, 0).Data(Bytes(64)).Build(), "surface is 16x0" + kSides},

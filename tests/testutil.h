@@ -110,10 +110,6 @@ class DdsBuilder {
   DdsBuilder(std::uint32_t width, std::uint32_t height) : width_(width), height_(height) {}
   DdsBuilder& Format(Fmt f) { return fourcc_ = FourCCOf(f), *this; }
   DdsBuilder& FourCC(std::uint32_t code) { return fourcc_ = code, *this; }
-  DdsBuilder& FourCC(std::string_view four) {  // four characters in file order
-    const std::string padded = std::string(four) + std::string(4, '\0');
-    return FourCC(LoadU32(reinterpret_cast<const std::uint8_t*>(padded.data())));
-  }
   DdsBuilder& Data(Bytes data) { return data_ = std::move(data), *this; }  // short or long at will
   // Appends the smaller mipmap levels' blocks, filled with `fill`, after the data.
   DdsBuilder& Mipmaps(std::uint8_t fill = 0xA5) { return mip_fill_ = fill, *this; }
