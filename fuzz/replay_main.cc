@@ -12,7 +12,7 @@ int main(int argc, char** argv) {
   std::size_t inputs = 0;
   for (int i = 1; i < argc; ++i) {
     for (const auto& e : std::filesystem::recursive_directory_iterator(argv[i])) {
-      if (!e.is_regular_file()) continue;
+      if (e.is_directory()) continue;
       std::fprintf(stderr, "replay: %s\n", e.path().c_str());
       const pelt::testing::Bytes bytes = pelt::testing::ReadFile(e.path().string()).value();
       LLVMFuzzerTestOneInput(bytes.data(), bytes.size()), ++inputs;

@@ -146,8 +146,7 @@ RunResult RunPelt(const std::vector<std::string>& args, const std::string& cwd,
   int status = 0;
   for (bool sent = !interrupt_when; ::waitpid(pid, &status, sent ? 0 : WNOHANG) == 0;)
     sent = interrupt_when() && ::kill(pid, SIGINT) == 0, ::usleep(1000);
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, WIFSIGNALED(status) ? WTERMSIG(status) : 0,
-          Text(out), Text(err)};
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), Text(out), Text(err)};
 }
 #else
 // pelt.exe beside the test program, run by the command interpreter; its outer quotes are its own.
@@ -162,7 +161,7 @@ RunResult RunPelt(const std::vector<std::string>& args, const std::string& cwd,
   for (const std::string& a : args) line += L" \"" + Path(a).wstring() + L"\"";
   line += L" >\"" + Path(out).wstring() + L"\" 2>\"" + Path(err).wstring() + L"\"\"";
   const int code = _wsystem(line.c_str());
-  return {code, 0, Text(out), Text(err)};
+  return {code, Text(out), Text(err)};
 }
 #endif
 

@@ -153,7 +153,7 @@ void WriteFile(const std::string& path, const Bytes& bytes);  // throws when it 
 std::optional<Bytes> ReadFile(const std::string& path);
 
 struct RunResult {
-  int exit_code = -1, signal = 0;  // signal: what killed pelt, if anything
+  int exit_code = -1;  // 128 + the signal that killed pelt, if one did
   std::string out, err;
 };
 // Runs the built pelt with `args` in the directory `cwd`. `interrupt_when` is polled every
