@@ -198,10 +198,9 @@ TEST(Run, Reports) {
                   {"m.kzm", ModelOf({"rock.tga", "moss.tga", "gone.tga"})}})},
 #ifdef _WIN32  // names Windows would alter, or take for a stream or a device
       {"names Windows cannot hold", kRun, 2, "now writing rock.tga\n", "pelt: c:b.tga: " + kNot +
-       "pelt: b.tga.: " + kNot + "pelt: aux.tga: " + kNot + "pelt: com1 .tga.bak: " + kNot,
-       {{"rock.tga", kTga}}, Inputs(MixBuilder().Add("c:b.tga", "x").Add("b.tga.", "x").Add("AUX.tga",
-       "x").Add("COM1 .tga.bak", "x").Add("rock.tga", kTga), {"c:b.tga", "b.tga.", "aux.tga",
-       "com1 .tga.bak", "rock.tga"})},
+       "pelt: b.tga.: " + kNot + "pelt: aux.tga: " + kNot, {{"rock.tga", kTga}}, Inputs(MixBuilder()
+       .Add("c:b.tga", "x").Add("b.tga.", "x").Add("AUX.tga", "x").Add("rock.tga", kTga),
+       {"c:b.tga", "b.tga.", "aux.tga", "rock.tga"})},
 #endif
       {"a texture name cut short by the end of a model; a model that names no textures",
        {"a.mix", "m.kzm", "e.kzm"}, 2, "now writing rock.tga\n",
@@ -226,8 +225,6 @@ TEST(Run, FatalErrorsWriteNothing) {
       {"a damaged archive with the identifier", kRunOut, 2, "",
        "pelt: a.mix: name table is cut short by the end of the file at name 2\n", {},
        With(kIn, {{"a.mix", Bytes(kIn.at("a.mix").begin(), kIn.at("a.mix").end() - 1)}})},
-      {"model missing", {"-o", "o", "a.mix", "none"}, 2, "",
-       "pelt: none: no such file, nor an entry of a.mix\n"},
       {"model missing, two archives", {"-o", "o", "-a", "a.mix", "a.mix", "none"}, 2, "",
        "pelt: none: no such file, nor an entry of any of the 2 archives\n"},
       {"output directory under a file", {"-o", "a.mix/o", "a.mix", "m.kzm"}, 2, "",
@@ -278,7 +275,6 @@ TEST(Run, ArchiveBombIsRefused) {
       {"refused", kRunOut, 2, "", refused, {}, in},
       {"--no-size-limit", {"--no-size-limit", "-o", "out", "a.mix", "m.kzm"}, 0, wrote, "",
        Under("out", made), in},
-      {"--list lists, and reports", {"--list", "a.mix", "m.kzm"}, 2, ::testing::_, refused, {}, in},
       {"40 entries of their own", kRunOut, 0, wrote, "", Under("out", made),
        With(in, {{"a.mix", plain.Build()}})},
   };
