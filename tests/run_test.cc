@@ -134,9 +134,12 @@ TEST(Run, CommandLine) {
       {"one file name: the usage text", {"a.mix"}, 1, kUsage, ""},
       {"an unknown option", {"-x", "a.mix", "m.kzm"}, 1, "", "pelt: -x" + unknown},
       {"an unknown long option", {"--bogus", "a.mix", "m.kzm"}, 1, "", "pelt: --bogus" + unknown},
-      {"an option without its argument", {"a.mix", "m.kzm", "-a"}, 1, "", "pelt: -a: option requires an archive (see pelt --help)\n"},
+      {"an option without its argument", {"a.mix", "m.kzm", "-a"}, 1, "",
+       "pelt: -a: option requires an archive (see pelt --help)\n"},
       {"an empty directory", {"-lo", "", "a.mix", "m.kzm"}, 1, "",
        "pelt: -lo: option requires a directory (see pelt --help)\n"},
+      {"an empty archive name", {"--archive=", "a.mix", "m.kzm"}, 1, "",
+       "pelt: --archive=: option requires an archive (see pelt --help)\n"},
       {"--help", {"--help", "-x"}, 0, StartsWith(kUsage), ""},
       {"--version", {"--version", "a.mix", "m.kzm"}, 0, "pelt " PELT_VERSION "\n", ""},
   };
@@ -160,7 +163,8 @@ TEST(Run, Writes) {
       {"rock.tga, then rock.dds: both written, the later stays", kRun, 0,
        "now writing rock.tga\nnow writing rock.tga\n", "", {{"rock.tga", kImage}},
        Inputs(MixBuilder().Add("rock.tga", kTga).Add("rock.dds", kDds), {"rock.tga"})},
-      {"several models, a name in two spellings written once", {"a.mix", "r.kzm", "s.kzm"}, 0, kWrote, "", kMade,
+      {"several models, a name in two spellings written once", {"a.mix", "r.kzm", "s.kzm"}, 0,
+       kWrote, "", kMade,
        With(kIn, {{"r.kzm", ModelOf({"rock.tga"})}, {"s.kzm", ModelOf({"ROCK.tga", "moss.tga"})}})},
       {"a model read from an entry, its name in any case; a model file wins over an entry",
        {"a.mix", "m.kzm", "inner.kzm"}, 0, kWrote, "", kMade, With(kIn, {{"a.mix",
@@ -188,14 +192,11 @@ TEST(Run, Reports) {
                         .Add("dxt2.dds", kDxt2).Add("short.dds", kShortDds).Add("rock.tga", kTga),
                    {"../x.tga", "far.tga", "dxt2.tga", "short.tga", "Gone.tga", "rock.tga", "gone.TGA"}),
             {{"short.tga", ToBytes("kept")}})},
-      {"the first archive with an entry supplies it, usable or not",
-       {"-a", "b.mix", "a.mix", "m.kzm"}, 2, "now writing moss.tga\n",
-       "pelt: rock.tga: " + kShort + "\n", {{"moss.tga", kImage}},
-       With(kTwo, {{"a.mix", MixBuilder().Add("rock.dds", kShortDds).Build()}})},
-      {"a texture no archive holds, two archives", {"-a", "b.mix", "a.mix", "m.kzm"}, 2, kWrote,
-       "pelt: gone.tga: not found in any of the 2 archives\n", kMade,
-       With(kIn, {{"b.mix", MixBuilder().Build()},
-                  {"m.kzm", ModelOf({"rock.tga", "moss.tga", "gone.tga"})}})},
+      {"the first archive with an entry supplies it, usable or not; one no archive holds",
+       {"-a", "b.mix", "a.mix", "m.kzm"}, 2, "now writing moss.tga\n", "pelt: rock.tga: " + kShort +
+       "\npelt: gone.tga: not found in any of the 2 archives\n", {{"moss.tga", kImage}},
+       With(kTwo, {{"a.mix", MixBuilder().Add("rock.dds", kShortDds).Build()},
+                   {"m.kzm", ModelOf({"rock.tga", "moss.tga", "gone.tga"})}})},
 #ifdef _WIN32  // names Windows would alter, or take for a stream or a device
       {"names Windows cannot hold", kRun, 2, "now writing rock.tga\n", "pelt: c:b.tga: " + kNot +
        "pelt: b.tga.: " + kNot + "pelt: aux.tga: " + kNot, {{"rock.tga", kTga}}, Inputs(MixBuilder()
@@ -273,6 +274,8 @@ TEST(Run, ArchiveBombIsRefused) {
   // clang-format off
   const Row kRows[] = {
       {"refused", kRunOut, 2, "", refused, {}, in},
+      {"refused, an archive that supplies nothing adding nothing to the limit",
+       {"-a", "b.mix", "a.mix", "m.kzm"}, 2, "", refused, {}, With(in, {{"b.mix", plain.Build()}})},
       {"--no-size-limit", {"--no-size-limit", "-o", "out", "a.mix", "m.kzm"}, 0, wrote, "",
        Under("out", made), in},
       {"40 entries of their own", kRunOut, 0, wrote, "", Under("out", made),

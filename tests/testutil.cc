@@ -82,10 +82,8 @@ Bytes RandomBlocks(Fmt f, std::size_t count, std::mt19937* rng) {
 }
 
 Bytes RandomDds(Fmt f, std::uint32_t width, std::uint32_t height, std::mt19937* rng) {
-  return DdsBuilder(width, height)
-      .Format(f)
-      .Data(RandomBlocks(f, BlocksFor(width, height), rng))
-      .Build();
+  const Bytes blocks = RandomBlocks(f, BlocksFor(width, height), rng);
+  return DdsBuilder(width, height).Format(f).Data(blocks).Build();
 }
 
 TempDir::TempDir() {

@@ -28,18 +28,15 @@ Bytes Patch32(Bytes b, std::size_t at, std::uint32_t v);  // `b` with `v` at `at
 inline void Append(Bytes* b, const Bytes& more) { b->insert(b->end(), more.begin(), more.end()); }
 
 // Bytes in memory as a ByteSource; a read past the end fails as it does on a short file.
-class SpanSource : public ByteSource {
- public:
-  explicit SpanSource(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
-  std::uint64_t size() const override { return bytes_.size(); }
+struct SpanSource : ByteSource {
+  explicit SpanSource(std::span<const std::uint8_t> b) : bytes(b) {}
+  std::uint64_t size() const override { return bytes.size(); }
   Status ReadAt(std::uint64_t offset, std::span<std::uint8_t> out) const override {
-    if (offset > bytes_.size() || bytes_.size() - offset < out.size())
+    if (offset > bytes.size() || bytes.size() - offset < out.size())
       return Status::Corrupt("unexpected end of file");
-    return std::copy_n(bytes_.begin() + offset, out.size(), out.begin()), Status::Ok();
+    return std::copy_n(bytes.begin() + offset, out.size(), out.begin()), Status::Ok();
   }
-
- private:
-  std::span<const std::uint8_t> bytes_;
+  std::span<const std::uint8_t> bytes;
 };
 
 // A mix archive: the 16-byte header ("1XIM"), the entries' data in order, then the index and the
