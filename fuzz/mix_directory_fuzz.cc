@@ -1,5 +1,4 @@
 // Fuzz target: an archive's directory read from untrusted bytes.
-#include "fuzz_check.h"
 #include "mix_reader.h"
 #include "testutil.h"
 

@@ -1,6 +1,5 @@
 // Fuzz target: the texture names of a model read from untrusted bytes.
 #include "byte_reader.h"
-#include "fuzz_check.h"
 #include "model_scan.h"
 #include "testutil.h"
 

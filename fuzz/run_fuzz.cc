@@ -11,7 +11,6 @@
 #include <filesystem>
 
 #include "byte_reader.h"
-#include "fuzz_check.h"
 #include "pelt.h"
 #include "testutil.h"
 
@@ -25,7 +24,7 @@ bool IsImage(const Bytes& f) {  // an 18-byte header of a 32-bit image, then its
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static const pelt::testing::TempDir root;  // the files in root/in, to see names climb out
-  for (const auto& e : fs::directory_iterator(root.path())) fs::remove_all(e.path());
+  for (const auto& e : fs::directory_iterator(root.path)) fs::remove_all(e.path());
   const std::string in = root / "in", out = root / "out";
   fs::create_directory(in);
   const int flags = size > 0 ? data[0] : 0;
@@ -60,8 +59,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     PELT_FUZZ_CHECK(report.compare(nl + 1, 6, "pelt: ") == 0);
   // Beside the inputs only out/, and in it only whole files: copies of archive bytes or images.
   std::uint64_t written = 0;
-  for (const auto& e : fs::recursive_directory_iterator(root.path())) {
-    const std::string p = e.path().lexically_relative(root.path()).string();
+  for (const auto& e : fs::recursive_directory_iterator(root.path)) {
+    const std::string p = e.path().lexically_relative(root.path).string();
     const bool input = p.starts_with("in/") && std::count(names, names + parts.size(), p.substr(3));
     if (p == "in" || input || ((flags & 1) == 0 && p == "out")) continue;
     PELT_FUZZ_CHECK(!(flags & 1) && p.starts_with("out/") && !p.starts_with("out/.pelt-") &&

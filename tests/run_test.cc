@@ -117,8 +117,8 @@ void Check(const Row& r) {
   EXPECT_THAT(got.out, r.out);
   EXPECT_THAT(got.err, r.err);
   Files tree, want;  // a failing row prints the first bytes of each file
-  for (const auto& e : fs::recursive_directory_iterator(Path(root.path())))
-    tree[Utf8(e.path().lexically_relative(Path(root.path())))] =
+  for (const auto& e : fs::recursive_directory_iterator(Path(root.path)))
+    tree[Utf8(e.path().lexically_relative(Path(root.path)))] =
         e.is_regular_file() ? ReadFile(Utf8(e.path())).value()
         : e.is_directory()  ? kDir
                             : kFifo;

@@ -1,7 +1,6 @@
 #include "testutil.h"
 
 #include <algorithm>
-#include <filesystem>
 #include <fstream>
 #include <iterator>
 
@@ -87,16 +86,16 @@ Bytes RandomDds(Fmt f, std::uint32_t width, std::uint32_t height, std::mt19937* 
 }
 
 TempDir::TempDir() {
-  for (std::random_device random; path_.empty();) {
+  for (std::random_device random; path.empty();) {
     const auto p =
         std::filesystem::temp_directory_path() / ("pelt-test-" + std::to_string(random()));
-    if (std::filesystem::create_directory(p)) path_ = Utf8(p);
+    if (std::filesystem::create_directory(p)) path = Utf8(p);
   }
 }
 
 TempDir::~TempDir() {
   std::error_code ignored;
-  std::filesystem::remove_all(Path(path_), ignored);
+  std::filesystem::remove_all(Path(path), ignored);
 }
 
 void WriteFile(const std::string& path, const Bytes& bytes) {
@@ -111,10 +110,9 @@ std::optional<Bytes> ReadFile(const std::string& path) {
   return Bytes(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
 }
 
-namespace {
 // What a run printed. pelt.exe ends its lines with CRLF: they come back with LF, and a line ended
 // by LF alone fails the run.
-std::string Text(const std::string& path) {
+static std::string Text(const std::string& path) {
   const Bytes b = ReadFile(path).value_or(Bytes{});
   std::string s(b.begin(), b.end());
 #ifdef _WIN32
@@ -125,7 +123,6 @@ std::string Text(const std::string& path) {
 #endif
   return s;
 }
-}  // namespace
 
 #ifndef _WIN32
 RunResult RunPelt(const std::vector<std::string>& args, const std::string& cwd,

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -125,17 +127,13 @@ Bytes RandomBlocks(Fmt f, std::size_t count, std::mt19937* rng);
 Bytes RandomDds(Fmt f, std::uint32_t width, std::uint32_t height, std::mt19937* rng);
 
 // A fresh directory under the system's temporary directory, removed with its contents.
-class TempDir {
- public:
+struct TempDir {
   TempDir();
   ~TempDir();
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
-  const std::string& path() const { return path_; }
-  std::string operator/(std::string_view name) const { return path_ + "/" + std::string(name); }
-
- private:
-  std::string path_;
+  std::string operator/(std::string_view name) const { return path + "/" + std::string(name); }
+  std::string path;
 };
 
 // Paths in the tests are UTF-8 strings, on Windows too.
@@ -161,3 +159,10 @@ RunResult RunPelt(const std::vector<std::string>& args, const std::string& cwd,
                   const std::function<bool()>& interrupt_when = {});
 
 }  // namespace pelt::testing
+
+// A fuzz target's check: a broken invariant stops the process, so that libFuzzer keeps the input
+// and the replay main fails.
+#define PELT_FUZZ_CHECK(cond)                                                                  \
+  ((cond) ? (void)0                                                                            \
+          : (std::fprintf(stderr, "%s:%d: invariant broken: %s\n", __FILE__, __LINE__, #cond), \
+             std::abort()))
