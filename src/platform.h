@@ -13,6 +13,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "byte_source.h"
 #include "status.h"
@@ -50,6 +51,10 @@ class InputFile final : public ByteSource {
 // (on Windows also none of : * ? " < > |, no device name such as CON or aux.tga, and no
 // trailing dot or space).
 bool IsPlainFileName(std::string_view name);
+
+// The program's arguments after its name, as UTF-8. Windows reads them from the UTF-16 command
+// line, so that paths in any script work; elsewhere they are `argv` as it is.
+std::vector<std::string> CommandLineArguments(int argc, char** argv);
 
 // Creates `dir` and its missing parents, like mkdir -p.
 Status MakeDirectories(const std::string& dir);

@@ -264,4 +264,8 @@ Status OutputFile::Commit(const std::string& name) {
   return Status::Ok();
 }
 
+std::vector<std::string> CommandLineArguments(int argc, char** argv) {
+  return std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc);
+}
+
 }  // namespace pelt

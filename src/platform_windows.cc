@@ -306,4 +306,21 @@ Status OutputFile::Commit(const std::string& name) {
   return Status::Ok();
 }
 
+// The C runtime's own split of the UTF-16 command line, the one wmain is given.
+extern "C" int __wgetmainargs(int* argc, wchar_t*** argv, wchar_t*** env, int glob, int* mode);
+
+std::vector<std::string> CommandLineArguments(int, char**) {
+  int argc = 0, mode = 0;
+  wchar_t** argv = nullptr;
+  wchar_t** env = nullptr;
+  if (__wgetmainargs(&argc, &argv, &env, 0, &mode) != 0) argc = 0;
+  std::vector<std::string> args;
+  for (int i = 1; i < argc; ++i) {
+    const int n = WideCharToMultiByte(CP_UTF8, 0, argv[i], -1, nullptr, 0, nullptr, nullptr);
+    std::string& arg = args.emplace_back(n > 1 ? n - 1 : 0, '\0');
+    if (n > 1) WideCharToMultiByte(CP_UTF8, 0, argv[i], -1, arg.data(), n, nullptr, nullptr);
+  }
+  return args;
+}
+
 }  // namespace pelt
