@@ -115,7 +115,7 @@ time_into() {
   local t0 t1
   times >"$data/times.0"
   t0=$(now_us)
-  "$@" >/dev/null
+  "$@" >/dev/null 2>&1 || true  # checked by check_run; reports of missing textures aside
   t1=$(now_us)
   times >"$data/times.1"
   wall+=($((t1 - t0)))
@@ -151,7 +151,7 @@ peak_rss_kib() {
   if [ -z "$timev" ]; then echo "n/a"; return; fi
   rm -rf "$out"
   mkdir -p "$out"
-  "$timev" -v "$@" 2>"$data/time.log" >/dev/null
+  "$timev" -v "$@" 2>"$data/time.log" >/dev/null || true
   awk -F': ' '/Maximum resident set size/ { print $2 }' "$data/time.log"
   rm -rf "$out"
 }
@@ -166,6 +166,11 @@ check_run() {
   mkdir -p "$out"
   local status=0
   "$pelt_bin" -o "$out" "$@" >/dev/null 2>"$data/pelt.err" || status=$?
+  # The whole-run model also names textures its archive lacks (missing_N.tga), as real models do;
+  # pelt reports each and exits with 2. Any other report is a failure.
+  if ((status == 2)) && ! grep -qv '^pelt: missing_[0-9]*\.tga: not found in ' "$data/pelt.err"; then
+    status=0
+  fi
   local got_files got_bytes
   got_files=$(find "$out" -type f | wc -l)
   got_bytes=$(find "$out" -type f -printf '%s\n' | awk '{ s += $1 } END { print s + 0 }')
