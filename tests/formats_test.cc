@@ -95,6 +95,7 @@ TEST(ModelScan, Walk) {
        {"in", "B", "c", "B"}},
       {"100000 containers deep", deep.Texture("x").Build(), {"x"}},
       {"size 0: no name", ModelBuilder().Header(50, 0).Texture("b").Build(), {"b"}},
+      {"size 1: an empty name", ModelBuilder().Chunk(7, {1}).Chunk(50, {0}).Texture("b").Build(), {"", "b"}},
       {"any size word with the top bit set", ModelBuilder().Header(7, ~0u).Texture("b").Build(), {"b"}},
       {"another chunk's payload", ModelBuilder().Chunk(7, ModelOf({"no"})).Texture("b").Build(), {"b"}},
       {"a name ends at its NUL", ModelBuilder().Chunk(50, ToBytes({"a\0b", 3})).Build(), {"a"}},
