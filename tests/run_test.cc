@@ -226,6 +226,8 @@ TEST(Run, FatalErrorsWriteNothing) {
       {"a damaged archive with the identifier", kRunOut, 2, "",
        "pelt: a.mix: name table is cut short by the end of the file at name 2\n", {},
        With(kIn, {{"a.mix", Bytes(kIn.at("a.mix").begin(), kIn.at("a.mix").end() - 1)}})},
+      {"model missing", {"-o", "o", "a.mix", "none"}, 2, "",
+       "pelt: none: no such file, nor an entry of a.mix\n"},
       {"model missing, two archives", {"-o", "o", "-a", "a.mix", "a.mix", "none"}, 2, "",
        "pelt: none: no such file, nor an entry of any of the 2 archives\n"},
       {"output directory under a file", {"-o", "a.mix/o", "a.mix", "m.kzm"}, 2, "",
