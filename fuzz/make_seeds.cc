@@ -13,6 +13,7 @@ Bytes Run(std::uint8_t flags, std::initializer_list<Bytes> parts) {
 }
 
 int main(int argc, char** argv) {
+  if (argc != 2) return 1;
   std::mt19937 rng(1);
   // clang-format off
   const Bytes model = ModelBuilder().Begin().Texture("Rock.tga").Chunk(7, {1}).Texture("moss.TGA")
@@ -31,8 +32,9 @@ int main(int argc, char** argv) {
   };
   // clang-format on
   for (const auto& [name, bytes] : kSeeds) {
-    std::filesystem::create_directories(argv[1] + ("/" + name.substr(0, name.find('/'))));
-    WriteFile(argv[1] + ("/" + name), bytes);
+    const std::filesystem::path path = std::filesystem::path(argv[1]) / name;
+    std::filesystem::create_directories(path.parent_path());
+    WriteFile(path.string(), bytes);
   }
-  return argc == 2 ? 0 : 1;
+  return 0;
 }
