@@ -201,22 +201,14 @@ bool Runner::TooLarge() {
                                   ? UINT64_MAX
                                   : kMaxExpansion * plan_.archive_bytes;
   if (!options_.size_limit || plan_.write_bytes <= limit) return false;
-  std::size_t used = 0;
-  const Archive* first = nullptr;
-  for (std::size_t a = 0; a < archives_.size(); ++a) {
-    for (const PlannedTexture& t : plan_.textures) {
-      if (t.archive != a) continue;
-      if (first == nullptr) first = &archives_[a];
-      ++used;
-      break;
-    }
-  }
-  Report(first->path, "the run would write " + std::to_string(plan_.write_bytes) +
-                          " bytes, more than 9 times " +
-                          (used == 1 ? std::string("the archive's size")
-                                     : "the " + std::to_string(used) + " archives' size") +
-                          "; its entries share bytes (an archive bomb?); nothing written "
-                          "(--no-size-limit writes anyway)");
+  // Something is written, so some archive supplies it; the line names the first.
+  const std::size_t used = plan_.supplying.size();
+  Report(archives_[plan_.supplying.front()].path,
+         "the run would write " + std::to_string(plan_.write_bytes) + " bytes, more than 9 times " +
+             (used == 1 ? std::string("the archive's size")
+                        : "the " + std::to_string(used) + " archives' size") +
+             "; its entries share bytes (an archive bomb?); nothing written "
+             "(--no-size-limit writes anyway)");
   return true;
 }
 

@@ -102,7 +102,10 @@ Plan MakePlan(std::span<const Archive> archives, std::span<const std::string> wa
         }
       }
     }
-    if (supplies) plan.archive_bytes += mix.dir.archive_size;
+    if (supplies) {
+      plan.supplying.push_back(a);
+      plan.archive_bytes += mix.dir.archive_size;
+    }
   }
   for (std::size_t t = 0; t < plan.textures.size(); ++t)
     if (good[t]) plan.textures[t].outcome = *good[t];

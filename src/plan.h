@@ -50,7 +50,8 @@ struct Plan {
                                          // index order, the TGA step before the DDS step
   std::vector<PlannedTexture> textures;  // in the order the models name them, once per name
   std::uint64_t write_bytes = 0;         // the sizes of every write not refused, added up
-  std::uint64_t archive_bytes = 0;       // the sizes of the archives that supply a texture
+  std::vector<std::size_t> supplying;    // the archives that supply a texture, in search order
+  std::uint64_t archive_bytes = 0;       // their sizes, added up
 };
 
 // Decides the run over `archives` (in search order) for the texture names `wanted` (all models'
