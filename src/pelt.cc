@@ -221,7 +221,7 @@ void Runner::Write(const PlannedWrite& w) {
                                                              : w.refusal.message());
   }
   const MixArchive& mix = archives_[w.archive].mix;
-  auto file = OutputFile::Create(options_.output_dir.empty() ? "." : options_.output_dir);
+  auto file = OutputFile::Create(options_.output_dir);  // empty: the current directory
   if (!file.ok()) return Report(w.name, file.status().message());
   std::fprintf(out_, "now writing %s\n", w.name.c_str());
   std::fflush(out_);

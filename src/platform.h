@@ -67,8 +67,8 @@ Status MakeDirectories(const std::string& dir);
 // of the interruption; files already renamed into place stay.
 class OutputFile {
  public:
-  // Creates a temporary file in `dir` under a name of fixed length (".pelt-XXXXXX"), with the
-  // permissions a plain create gives (0666 less the umask).
+  // Creates a temporary file in `dir` (the current directory when empty) under a name of fixed
+  // length (".pelt-XXXXXX"), with the permissions a plain create gives (0666 less the umask).
   static Result<OutputFile> Create(const std::string& dir);
   OutputFile(OutputFile&& other) noexcept
       : handle_(other.handle_),
