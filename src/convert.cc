@@ -38,7 +38,7 @@ BgraPixel* PlaceForWrite(BgraPixel* base, std::uint64_t file_offset) {
 }  // namespace
 
 Status ConvertDdsToTga(const ByteSource& archive, std::uint64_t entry_offset, const DdsSurface& s,
-                       std::uint8_t descriptor, OutputFile* out) {
+                       std::uint8_t descriptor, Sink* out) {
   const auto header = EncodeTgaHeader(MakeTgaHeader(
       static_cast<std::uint16_t>(s.width), static_cast<std::uint16_t>(s.height), descriptor));
   if (Status st = out->Write(header); !st.ok()) return st;

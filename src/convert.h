@@ -5,7 +5,7 @@
 
 #include "byte_source.h"
 #include "dds.h"
-#include "platform.h"
+#include "sink.h"
 #include "status.h"
 
 namespace pelt {
@@ -16,6 +16,6 @@ namespace pelt {
 // read, decoded and written a band of block rows (about 1 MiB of pixels) at a time, so memory
 // stays at one band whatever the surface's size. Returns the first read or write failure.
 Status ConvertDdsToTga(const ByteSource& archive, std::uint64_t entry_offset, const DdsSurface& s,
-                       std::uint8_t descriptor, OutputFile* out);
+                       std::uint8_t descriptor, Sink* out);
 
 }  // namespace pelt

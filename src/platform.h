@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "byte_source.h"
+#include "sink.h"
 #include "status.h"
 
 namespace pelt {
@@ -65,7 +66,7 @@ Status MakeDirectories(const std::string& dir);
 // the rename, never written through. When the run is interrupted (SIGINT, SIGTERM, SIGHUP;
 // Ctrl-C, Ctrl-Break on Windows) the temporary file being written is removed before pelt dies
 // of the interruption; files already renamed into place stay.
-class OutputFile {
+class OutputFile final : public Sink {
  public:
   // Creates a temporary file in `dir` (the current directory when empty) under a name of fixed
   // length (".pelt-XXXXXX"), with the permissions a plain create gives (0666 less the umask).
@@ -80,9 +81,9 @@ class OutputFile {
   OutputFile& operator=(OutputFile&&) = delete;
   OutputFile(const OutputFile&) = delete;
   OutputFile& operator=(const OutputFile&) = delete;
-  ~OutputFile();  // removes the temporary file unless committed
+  ~OutputFile() override;  // removes the temporary file unless committed
 
-  Status Write(std::span<const std::uint8_t> bytes);
+  Status Write(std::span<const std::uint8_t> bytes) override;
   // Appends `size` bytes of `in` from `offset` (which the caller has checked lie inside it),
   // in the kernel where it can (copy_file_range), with plain reads and writes where it cannot.
   Status CopyFrom(const InputFile& in, std::uint64_t offset, std::uint64_t size);
