@@ -5,12 +5,6 @@
 
 namespace pelt {
 
-Status SliceSource::ReadAt(std::uint64_t offset, std::span<std::uint8_t> out) const {
-  if (offset > size_ || size_ - offset < out.size())
-    return Status::Corrupt("unexpected end of file");
-  return base_.ReadAt(offset_ + offset, out);
-}
-
 namespace {
 constexpr std::size_t kWindowSize = 64 * 1024;
 }

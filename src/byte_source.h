@@ -1,6 +1,6 @@
 // Random access to the bytes of an input: an archive or a model read from an open file
-// (platform.h), or a window of one (an entry). Parsers take a ByteSource so that the same code reads
-// both, and never hold more of a file than they need.
+// (platform.h), or a window of one (an entry). Parsers take a ByteSource so that the same code
+// reads both, and never hold more of a file than they need.
 #pragma once
 
 #include <cstdint>
@@ -11,12 +11,25 @@
 
 namespace pelt {
 
+// Whether `n` bytes at `offset` lie inside `size` bytes, without computing offset + n, which
+// can overflow.
+constexpr bool Fits(std::uint64_t offset, std::uint64_t n, std::uint64_t size) {
+  return offset <= size && size - offset >= n;
+}
+
 class ByteSource {
  public:
   virtual ~ByteSource() = default;
   virtual std::uint64_t size() const = 0;
   // Fills `out` with the bytes at `offset`. Fails, and says why, unless all of them are there.
-  virtual Status ReadAt(std::uint64_t offset, std::span<std::uint8_t> out) const = 0;
+  Status ReadAt(std::uint64_t offset, std::span<std::uint8_t> out) const {
+    if (!Fits(offset, out.size(), size())) return Status::Corrupt("unexpected end of file");
+    return Read(offset, out);
+  }
+
+ private:
+  // Fills `out` with the bytes at `offset`, which ReadAt has checked lie inside the source.
+  virtual Status Read(std::uint64_t offset, std::span<std::uint8_t> out) const = 0;
 };
 
 // The bytes [offset, offset + size) of another source as a source of their own: a model read
@@ -26,9 +39,11 @@ class SliceSource final : public ByteSource {
   SliceSource(const ByteSource& base, std::uint64_t offset, std::uint64_t size)
       : base_(base), offset_(offset), size_(size) {}
   std::uint64_t size() const override { return size_; }
-  Status ReadAt(std::uint64_t offset, std::span<std::uint8_t> out) const override;
 
  private:
+  Status Read(std::uint64_t offset, std::span<std::uint8_t> out) const override {
+    return base_.ReadAt(offset_ + offset, out);
+  }
   const ByteSource& base_;
   std::uint64_t offset_, size_;
 };

@@ -60,18 +60,6 @@ std::uint32_t BlocksAcross(std::uint32_t pixels) { return pixels / 4 + (pixels %
 
 }  // namespace
 
-const char* FormatName(DxtFormat f) {
-  switch (f) {
-    case DxtFormat::kDxt1:
-      return "DXT1";
-    case DxtFormat::kDxt3:
-      return "DXT3";
-    case DxtFormat::kDxt5:
-      return "DXT5";
-  }
-  return "?";
-}
-
 Result<DdsSurface> CheckDdsEntry(std::span<const std::uint8_t> head, std::uint64_t entry_size) {
   if (entry_size < kDdsHeaderSize || head.size() < kDdsHeaderSize) {
     return Status::Corrupt(

@@ -10,17 +10,13 @@
 #include <cstdint>
 #include <span>
 
+#include "dxt_format.h"
 #include "status.h"
 
 namespace pelt {
 
 // The magic and the surface description: 128 bytes.
 inline constexpr std::size_t kDdsHeaderSize = 128;
-
-enum class DxtFormat : std::uint8_t { kDxt1, kDxt3, kDxt5 };
-// Bytes per 4 x 4 block: 8 for DXT1, 16 for DXT3 and DXT5.
-constexpr std::uint32_t BlockSize(DxtFormat f) { return f == DxtFormat::kDxt1 ? 8 : 16; }
-const char* FormatName(DxtFormat f);  // "DXT1", "DXT3", "DXT5"
 
 // A surface that passed every check, with what decoding it needs.
 struct DdsSurface {

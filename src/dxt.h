@@ -10,13 +10,9 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "dds.h"
+#include "dxt_format.h"
 
 namespace pelt {
-
-// A pixel as the decoders store it: a 32-bit word whose bytes in memory are blue, green, red,
-// alpha (the TGA's order), that is a << 24 | r << 16 | g << 8 | b on a little-endian host.
-using BgraPixel = std::uint32_t;
 
 enum class DecodePath : std::uint8_t { kPortable, kSsse3, kAvx2 };
 

@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "dxt.h"
+#include "dxt_format.h"
 
 namespace pelt::simd {
 

@@ -9,6 +9,9 @@ namespace pelt {
 
 namespace {
 
+constexpr std::uint32_t kMixHeaderSize = 16;
+constexpr std::uint32_t kMixIndexEntrySize = 12;
+
 std::string Num(std::uint64_t v) { return std::to_string(v); }
 
 // Checks that a table at `offset` (from the header) starts inside the file with room for its
@@ -16,8 +19,7 @@ std::string Num(std::uint64_t v) { return std::to_string(v); }
 Status ReadTableCount(const ByteSource& archive, const char* what, std::int32_t offset,
                       std::int32_t* count) {
   const std::uint64_t size = archive.size();
-  if (offset < 0 || static_cast<std::uint64_t>(offset) > size ||
-      size - static_cast<std::uint64_t>(offset) < 4) {
+  if (offset < 0 || !Fits(static_cast<std::uint64_t>(offset), 4, size)) {
     return Status::Corrupt(std::string(what) + " offset " + std::to_string(offset) +
                            " lies outside the file (" + Num(size) + " bytes)");
   }
@@ -42,11 +44,9 @@ Result<MixDirectory> ParseDirectory(const ByteSource& archive) {
                            " bytes)");
   std::array<std::uint8_t, kMixHeaderSize> hb;
   if (Status s = archive.ReadAt(0, hb); !s.ok()) return s;
-  ByteReader header(hb);
-  t_mix_kv_header& h = dir.mixhead;
-  if (!header.I32(&h.id) || !header.I32(&h.index_offset) || !header.I32(&h.tailer_offset) ||
-      !header.I32(&h.zero))
-    return Status::Corrupt("header shorter than 16 bytes");
+  t_mix_kv_header h;
+  h.index_offset = static_cast<std::int32_t>(LoadU32(&hb[4]));
+  h.tailer_offset = static_cast<std::int32_t>(LoadU32(&hb[8]));
 
   // The index: a count, then 12 bytes per record, all inside the file.
   std::int32_t index_count = 0;
@@ -75,12 +75,8 @@ Result<MixDirectory> ParseDirectory(const ByteSource& archive) {
   for (std::int32_t i = 0; i < index_count; ++i) {
     std::array<std::uint8_t, kMixIndexEntrySize> rb;
     if (Status s = index.Read(rb); !s.ok()) return s;
-    ByteReader r(rb);
-    t_mix_kv_index_entry e;
-    r.I32(&e.id);
-    r.I32(&e.offset);
-    r.I32(&e.size);
-    dir.indexhead.push_back(e);
+    dir.indexhead.push_back(
+        {static_cast<std::int32_t>(LoadU32(&rb[4])), static_cast<std::int32_t>(LoadU32(&rb[8]))});
   }
 
   dir.filenames.reserve(static_cast<std::size_t>(name_count));
@@ -117,12 +113,16 @@ Result<MixDirectory> ParseMixDirectory(const ByteSource& archive) {
       dir.status().message());
 }
 
-Result<MixArchive> LoadMixDirectory(const std::string& path) {
-  auto file = InputFile::Open(path);
-  if (!file.ok()) return file.status();
-  auto dir = ParseMixDirectory(*file);
-  if (!dir.ok()) return dir.status();
-  return MixArchive{std::move(*file), std::move(*dir)};
+Result<EntryPlace> PlaceOf(const MixDirectory& dir, std::size_t entry) {
+  const t_mix_kv_index_entry& e = dir.indexhead[entry];
+  if (e.offset < 0 || e.size < 0 ||
+      !Fits(static_cast<std::uint64_t>(e.offset), static_cast<std::uint64_t>(e.size),
+            dir.archive_size)) {
+    return Status::Corrupt("entry lies outside the archive (offset " + std::to_string(e.offset) +
+                           ", size " + std::to_string(e.size) + ", archive " +
+                           std::to_string(dir.archive_size) + " bytes)");
+  }
+  return EntryPlace{static_cast<std::uint64_t>(e.offset), static_cast<std::uint64_t>(e.size)};
 }
 
 }  // namespace pelt

@@ -1,27 +1,48 @@
-// Loading a mix archive's directory: the header, the index and the name table. No entry data is
-// read here; the run reads entries by offset and size from the archive file itself.
+// A mix archive's directory, read from its bytes: where each entry lies, and its name. No entry
+// data is read here.
+//
+// The archive is a 16-byte header at offset 0 (an identifier, index_offset, tailer_offset and a
+// reserved word), an index (a count and `count` records of 12 bytes: an id, offset and size) at
+// `index_offset`, and a name table (a count, then per name a length byte and that many bytes, NUL
+// included) at `tailer_offset`; entries lie wherever their `offset` says. All integers are
+// little-endian, signed 32-bit, with no gaps. The identifier, the reserved word and the records'
+// ids are never read.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
-#include <span>
 #include <string>
 #include <vector>
 
 #include "byte_source.h"
-#include "mix_kv.h"
-#include "platform.h"
 #include "status.h"
 
 namespace pelt {
 
+// The identifier archives usually carry ("1XIM" in file order). Archives load whatever their
+// first word holds; only when a directory is damaged does its absence say the file is likely no
+// archive.
+inline constexpr std::uint32_t mix_kv_id = 0x4D495831;
+
+// The header's two table positions, absolute in the file.
+struct t_mix_kv_header {
+  std::int32_t index_offset = 0;
+  std::int32_t tailer_offset = 0;
+};
+
+// An index record: the entry's first byte, absolute in the file, and its length in bytes.
+struct t_mix_kv_index_entry {
+  std::int32_t offset = 0;
+  std::int32_t size = 0;
+};
+
 struct MixDirectory {
-  t_mix_kv_header mixhead;
-  // The index records exactly as stored; there may be more of them than names.
+  // The index records as stored; there may be more of them than names.
   std::vector<t_mix_kv_index_entry> indexhead;
   // Entry names, index-aligned with `indexhead`: the stored bytes up to the first NUL. The run
   // loops over these, so records beyond the name count are never visited.
   std::vector<std::string> filenames;
-  // The size of the archive, against which the run checks every entry's bounds.
+  // The size of the archive, against which every entry's place is checked.
   std::uint64_t archive_size = 0;
 };
 
@@ -30,14 +51,14 @@ struct MixDirectory {
 // the reason that the run prints after "pelt: ARCHIVE: ".
 Result<MixDirectory> ParseMixDirectory(const ByteSource& archive);
 
-// An open archive and its directory; the file stays open for reading entries.
-struct MixArchive {
-  InputFile file;
-  MixDirectory dir;
+// Where an entry's bytes lie in the archive.
+struct EntryPlace {
+  std::uint64_t offset = 0;
+  std::uint64_t size = 0;
 };
 
-// Opens the archive at `path` and parses its directory. The Status carries the system's reason
-// when the file cannot be opened or read.
-Result<MixArchive> LoadMixDirectory(const std::string& path);
+// The place of entry `entry` (an index below dir.filenames.size()), or Corrupt with the entry's
+// numbers when it does not lie inside the archive.
+Result<EntryPlace> PlaceOf(const MixDirectory& dir, std::size_t entry);
 
 }  // namespace pelt

@@ -3,12 +3,24 @@
 #include <array>
 #include <cstring>
 
-#include "bittype.h"
 #include "byte_reader.h"
-#include "kzm_file.h"
-#include "platform.h"
 
 namespace pelt {
+
+namespace {
+
+// A chunk header as the scan reads it: `size` is signed, so a size word with its top bit set
+// reads as negative and marks a container whose payload is a run of sub-chunks.
+struct chunk {
+  std::int32_t type = 0;
+  std::int32_t size = 0;  // payload bytes after the header; negative for a container
+};
+constexpr std::uint32_t kChunkHeaderSize = 8;
+
+// A chunk whose payload is a texture's file name followed by a NUL.
+constexpr std::int32_t kChunkTextureName = 50;
+
+}  // namespace
 
 Result<ModelTextures> ScanTextureNames(const ByteSource& model) {
   ModelTextures out;
@@ -35,8 +47,8 @@ Result<ModelTextures> ScanTextureNames(const ByteSource& model) {
       break;
     }
     std::string payload(static_cast<std::size_t>(size), '\0');
-    if (Status s = cursor.Read(std::span(reinterpret_cast<std::uint8_t*>(payload.data()),
-                                         payload.size()));
+    if (Status s =
+            cursor.Read(std::span(reinterpret_cast<std::uint8_t*>(payload.data()), payload.size()));
         !s.ok())
       return s;
     // The name is the payload up to its NUL, or all of it where it has none.

@@ -1,5 +1,5 @@
-// Entry and texture names: case folding, how a name is shown in a message, and the output name
-// each step of the run gives an archive entry.
+// Entry and texture names: case folding, how a name is shown in a message, the output name each
+// step of the run gives an archive entry, and which names are safe to create as files.
 #pragma once
 
 #include <optional>
@@ -10,6 +10,10 @@ namespace pelt {
 
 // Lower-cases the ASCII letters of `s` in place; other bytes are kept.
 void LowerAscii(std::string* s);
+
+// The key under which names match: `name` with its ASCII letters lower-cased. Texture names
+// find entries, and model names find entries, by equal keys.
+std::string FoldedName(std::string_view name);
 
 // `s` as it can be shown on one line: control bytes are written as \xNN.
 std::string Printable(std::string_view s);
@@ -22,5 +26,19 @@ struct StepNames {
   std::optional<std::string> tga, dds;
 };
 StepNames OutputNames(std::string_view entry_name);
+
+// The file-name rules of a system: what a name must avoid to be created as it is.
+enum class NameRules { kPosix, kWindows };
+#ifdef _WIN32
+inline constexpr NameRules kHostNameRules = NameRules::kWindows;
+#else
+inline constexpr NameRules kHostNameRules = NameRules::kPosix;
+#endif
+
+// Whether `name` is a plain file name that stays inside the output directory and that the
+// system stores as it is: not empty, not "." or "..", no '/' or '\', and no control characters;
+// under the Windows rules also none of : * ? " < > |, no device name such as CON or aux.tga, and
+// no trailing dot or space.
+bool IsPlainFileName(std::string_view name, NameRules rules = kHostNameRules);
 
 }  // namespace pelt

@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "convert.h"
-#include "mix_reader.h"
 #include "model_scan.h"
 #include "names.h"
 #include "plan.h"
@@ -87,6 +86,7 @@ class Runner {
   std::FILE* out_;
   std::FILE* err_;
   bool reported_ = false;
+  std::vector<InputFile> files_;  // the archives' open files, in search order
   std::vector<Archive> archives_;
   std::vector<std::string> wanted_;  // every model's texture names, in order
   Plan plan_;
@@ -115,13 +115,20 @@ int Runner::Run() {
 
 // Every archive is loaded before anything else; one that cannot be is fatal.
 bool Runner::LoadArchives() {
+  files_.reserve(options_.archives.size());  // archives_ points into it
   for (const std::string& path : options_.archives) {
-    auto mix = LoadMixDirectory(path);
-    if (!mix.ok()) {
-      Report(path, mix.status().message());
+    auto file = InputFile::Open(path);
+    if (!file.ok()) {
+      Report(path, file.status().message());
       return false;
     }
-    archives_.push_back({path, std::move(*mix)});
+    auto dir = ParseMixDirectory(*file);
+    if (!dir.ok()) {
+      Report(path, dir.status().message());
+      return false;
+    }
+    files_.push_back(std::move(*file));
+    archives_.push_back({path, &files_.back(), std::move(*dir)});
   }
   return true;
 }
@@ -132,21 +139,12 @@ Result<ModelTextures> Runner::ReadModel(const std::string& path) {
   auto file = InputFile::Open(path);
   if (file.ok()) return ScanTextureNames(*file);
   if (file.status().code() != Code::kNotFound) return file.status();
-  std::string key = path;
-  LowerAscii(&key);
-  for (const Archive& a : archives_) {
-    const MixDirectory& dir = a.mix.dir;
-    for (std::size_t i = dir.filenames.size(); i-- > 0;) {
-      std::string name = dir.filenames[i];
-      LowerAscii(&name);
-      if (name != key) continue;
-      if (Status s = CheckBounds(a.mix, i); !s.ok()) return s;
-      const t_mix_kv_index_entry& e = dir.indexhead[i];
-      return ScanTextureNames(SliceSource(a.mix.file, static_cast<std::uint64_t>(e.offset),
-                                          static_cast<std::uint64_t>(e.size)));
-    }
-  }
-  return Status::NotFound("no such file, nor an entry of " + Archives());
+  const std::optional<EntryRef> found = FindEntry(archives_, path);
+  if (!found) return Status::NotFound("no such file, nor an entry of " + Archives());
+  const Archive& a = archives_[found->archive];
+  const auto place = PlaceOf(a.dir, found->entry);
+  if (!place.ok()) return place.status();
+  return ScanTextureNames(SliceSource(*a.bytes, place->offset, place->size));
 }
 
 bool Runner::ReadModels() {
@@ -179,7 +177,7 @@ void Runner::List() {
     const PlannedWrite& w = plan_.writes[t.outcome];
     const Archive& a = archives_[w.archive];
     if (archives_.size() > 1) line.append("\t").append(Printable(a.path));
-    line.append("\t").append(Printable(a.mix.dir.filenames[w.entry])).append("\t");
+    line.append("\t").append(Printable(a.dir.filenames[w.entry])).append("\t");
     if (!w.refusal.ok()) {
       line += "unusable: " + w.refusal.message();
       reported_ = true;
@@ -220,16 +218,15 @@ void Runner::Write(const PlannedWrite& w) {
     return Report(w.name, w.refusal.code() == Code::kInvalid ? w.refusal.message() + "; not written"
                                                              : w.refusal.message());
   }
-  const MixArchive& mix = archives_[w.archive].mix;
+  const InputFile& archive = files_[w.archive];
   auto file = OutputFile::Create(options_.output_dir);  // empty: the current directory
   if (!file.ok()) return Report(w.name, file.status().message());
   std::fprintf(out_, "now writing %s\n", w.name.c_str());
   std::fflush(out_);
-  const auto offset = static_cast<std::uint64_t>(mix.dir.indexhead[w.entry].offset);
   Status s =
       w.step == Step::kTga
-          ? file->CopyFrom(mix.file, offset, w.size)
-          : ConvertDdsToTga(mix.file, offset, w.surface,
+          ? file->CopyFrom(archive, w.place.offset, w.size)
+          : ConvertDdsToTga(archive, w.place.offset, w.surface,
                             options_.strict_tga ? kTgaDescriptorStrict : kTgaDescriptor, &*file);
   if (s.ok()) s = file->Commit(w.name);
   if (!s.ok()) Report(w.name, s.message());

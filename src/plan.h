@@ -9,6 +9,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "byte_source.h"
@@ -18,10 +19,12 @@
 
 namespace pelt {
 
-// An archive of the run: its path as given, and the open file with its directory.
+// An archive of the run: its path as given, its bytes (an open file that outlives the plan) and
+// its directory.
 struct Archive {
   std::string path;
-  MixArchive mix;
+  const ByteSource* bytes = nullptr;
+  MixDirectory dir;
 };
 
 enum class Step : std::uint8_t { kTga, kDds };
@@ -33,6 +36,7 @@ struct PlannedWrite {
   Step step = Step::kTga;
   std::string name;        // the output file name, lower-cased
   Status refusal;          // not ok: why nothing is written (Invalid: not a plain file name)
+  EntryPlace place;        // where the entry lies in the archive
   DdsSurface surface;      // kDds: the checked surface
   std::uint64_t size = 0;  // bytes the file will hold
 };
@@ -58,7 +62,15 @@ struct Plan {
 // names in order, repeats and any case allowed). Reads only the DDS entries' headers.
 Plan MakePlan(std::span<const Archive> archives, std::span<const std::string> wanted);
 
-// Whether an entry of `mix` lies inside the archive; Corrupt with the entry's numbers if not.
-Status CheckBounds(const MixArchive& mix, std::size_t entry);
+// An entry of one of the run's archives.
+struct EntryRef {
+  std::size_t archive = 0;  // index into the run's archives
+  std::size_t entry = 0;    // index into that archive's directory
+};
+
+// The entry a model named `name` is read from when no file has that name: in the first archive
+// (in search order) with an entry whose name matches it as texture names match, the last such
+// entry, as a later entry wins in a run.
+std::optional<EntryRef> FindEntry(std::span<const Archive> archives, std::string_view name);
 
 }  // namespace pelt

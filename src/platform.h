@@ -1,6 +1,6 @@
 // The few operations pelt needs from the system, behind one interface: an input opened for
 // positional reads, an output written to a temporary file and renamed into place, directory
-// creation, the file-name rule, and the removal of a half-written file when the run is
+// creation, the command line, and the removal of a half-written file when the run is
 // interrupted. platform_posix.cc and platform_windows.cc implement it; the build compiles one.
 //
 // Paths are UTF-8. The `name` given to OutputFile::Commit is an archive entry name: bytes that
@@ -35,10 +35,10 @@ class InputFile final : public ByteSource {
   ~InputFile() override;
 
   std::uint64_t size() const override { return size_; }
-  Status ReadAt(std::uint64_t offset, std::span<std::uint8_t> out) const override;
 
  private:
   friend class OutputFile;  // copies from the handle
+  Status Read(std::uint64_t offset, std::span<std::uint8_t> out) const override;
   // The system's handle of the open file (a descriptor or a HANDLE); kNoHandle when closed.
   using Handle = std::intptr_t;
   static constexpr Handle kNoHandle = -1;
@@ -46,12 +46,6 @@ class InputFile final : public ByteSource {
   Handle handle_ = kNoHandle;
   std::uint64_t size_ = 0;
 };
-
-// Whether `name` is a plain file name that stays inside the output directory and that the
-// system stores as it is: not empty, not "." or "..", no '/' or '\', and no control characters
-// (on Windows also none of : * ? " < > |, no device name such as CON or aux.tga, and no
-// trailing dot or space).
-bool IsPlainFileName(std::string_view name);
 
 // The program's arguments after its name, as UTF-8. Windows reads them from the UTF-16 command
 // line, so that paths in any script work; elsewhere they are `argv` as it is.

@@ -48,9 +48,7 @@ InputFile::~InputFile() {
   if (handle_ != kNoHandle) ::close(static_cast<int>(handle_));
 }
 
-Status InputFile::ReadAt(std::uint64_t offset, std::span<std::uint8_t> out) const {
-  if (offset > size_ || size_ - offset < out.size())
-    return Status::Corrupt("unexpected end of file");
+Status InputFile::Read(std::uint64_t offset, std::span<std::uint8_t> out) const {
   const int fd = static_cast<int>(handle_);
   std::size_t done = 0;
   while (done < out.size()) {
@@ -66,16 +64,7 @@ Status InputFile::ReadAt(std::uint64_t offset, std::span<std::uint8_t> out) cons
   return Status::Ok();
 }
 
-// ---- names and directories ------------------------------------------------------------------
-
-bool IsPlainFileName(std::string_view name) {
-  if (name.empty() || name == "." || name == "..") return false;
-  for (char c : name) {
-    const auto u = static_cast<unsigned char>(c);
-    if (c == '/' || c == '\\' || u < 0x20 || u == 0x7F) return false;
-  }
-  return true;
-}
+// ---- directories ----------------------------------------------------------------------------
 
 Status MakeDirectories(const std::string& dir) {
   if (dir.empty()) return Status::Ok();

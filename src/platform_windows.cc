@@ -101,9 +101,7 @@ InputFile::~InputFile() {
   if (handle_ != kNoHandle) CloseHandle(AsHandle(handle_));
 }
 
-Status InputFile::ReadAt(std::uint64_t offset, std::span<std::uint8_t> out) const {
-  if (offset > size_ || size_ - offset < out.size())
-    return Status::Corrupt("unexpected end of file");
+Status InputFile::Read(std::uint64_t offset, std::span<std::uint8_t> out) const {
   std::size_t done = 0;
   while (done < out.size()) {
     const std::uint64_t at = offset + done;
@@ -122,27 +120,7 @@ Status InputFile::ReadAt(std::uint64_t offset, std::span<std::uint8_t> out) cons
   return Status::Ok();
 }
 
-// ---- names and directories ------------------------------------------------------------------
-
-bool IsPlainFileName(std::string_view name) {
-  if (name.empty() || name == "." || name == "..") return false;
-  for (char c : name) {
-    const auto u = static_cast<unsigned char>(c);
-    if (u < 0x20 || u == 0x7F || std::string_view("/\\:*?\"<>|").find(c) != std::string_view::npos)
-      return false;
-  }
-  // Windows drops a trailing dot or space from a name.
-  if (name.back() == '.' || name.back() == ' ') return false;
-  // A device name, alone or before an extension ("aux.tga"), opens the device, not a file.
-  std::string stem(name.substr(0, name.find('.')));
-  while (!stem.empty() && stem.back() == ' ') stem.pop_back();
-  for (char& c : stem)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  for (const char* device : {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"})
-    if (stem == device) return false;
-  return !(stem.size() == 4 && (stem.starts_with("COM") || stem.starts_with("LPT")) &&
-           stem[3] >= '1' && stem[3] <= '9');
-}
+// ---- directories ----------------------------------------------------------------------------
 
 Status MakeDirectories(const std::string& dir) {
   if (dir.empty()) return Status::Ok();

@@ -19,7 +19,7 @@ enum class Code {
   kInvalid,      // a request that makes no sense (bad output name, bad argument)
 };
 
-class Status {
+class [[nodiscard]] Status {
  public:
   Status() = default;
   static Status Ok() { return Status(); }
@@ -42,7 +42,7 @@ class Status {
 };
 
 template <typename T>
-class Result {
+class [[nodiscard]] Result {
  public:
   Result(T value) : value_(std::move(value)) {}  // NOLINT: implicit by design
   Result(Status status) : status_(std::move(status)) { assert(!status_.ok()); }  // NOLINT

@@ -6,7 +6,7 @@ TGAHeader MakeTgaHeader(std::uint16_t width, std::uint16_t height, std::uint8_t 
   TGAHeader h;
   h.width = static_cast<std::int16_t>(width);
   h.height = static_cast<std::int16_t>(height);
-  h.alpha = descriptor;
+  h.descriptor = descriptor;
   return h;
 }
 
@@ -28,7 +28,7 @@ std::array<std::uint8_t, kTgaHeaderSize> EncodeTgaHeader(const TGAHeader& h) {
   put16(12, h.width);
   put16(14, h.height);
   out[16] = h.depth;
-  out[17] = h.alpha;
+  out[17] = h.descriptor;
   return out;
 }
 

@@ -8,9 +8,9 @@
 namespace pelt {
 
 struct TGAHeader {
-  std::uint8_t id_len = 0;     // no image ID
-  std::uint8_t map_t = 0;      // no colour map
-  std::uint8_t img_t = 2;      // uncompressed true-colour
+  std::uint8_t id_len = 0;  // no image ID
+  std::uint8_t map_t = 0;   // no colour map
+  std::uint8_t img_t = 2;   // uncompressed true-colour
   std::int16_t map_first = 0;
   std::int16_t map_len = 0;
   std::uint8_t map_entry = 0;
@@ -18,8 +18,8 @@ struct TGAHeader {
   std::int16_t y = 0;
   std::int16_t width = 0;
   std::int16_t height = 0;
-  std::uint8_t depth = 32;     // bits per pixel
-  std::uint8_t alpha = 0x2F;   // image descriptor
+  std::uint8_t depth = 32;         // bits per pixel
+  std::uint8_t descriptor = 0x2F;  // origin and attribute bits
 };
 inline constexpr std::size_t kTgaHeaderSize = 18;
 
