@@ -5,7 +5,8 @@
 #include <algorithm>
 #include <vector>
 
-#include "../tests/reference_decoder.h"
+#include "dds.h"
+#include "reference_decoder.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::vector<std::uint8_t> head(data, data + std::min<std::size_t>(size, 128));

@@ -8,7 +8,10 @@ using namespace pelt::testing;
 // A whole-run input (see run_fuzz.cc): the flags, then each part after its length.
 Bytes Run(std::uint8_t flags, std::initializer_list<Bytes> parts) {
   Bytes out = {flags};
-  for (const Bytes& p : parts) PutU32(&out, static_cast<std::uint32_t>(p.size())), Append(&out, p);
+  for (const Bytes& p : parts) {
+    PutU32(&out, static_cast<std::uint32_t>(p.size()));
+    Append(&out, p);
+  }
   return out;
 }
 
@@ -22,8 +25,7 @@ int main(int argc, char** argv) {
                        RandomDds(Fmt::kDxt5, 1, 9, &rng)};
   const Bytes a = MixBuilder().Add("rock.tga", "TGA").Add("Moss.dds", dds[2]).Add("m.kzm", model)
                       .Build();
-  const Bytes b = MixBuilder().NamesBeforeIndex().Add("gone.dds", dds[1]).Add("rock.tga", "b")
-                      .Build();
+  const Bytes b = MixBuilder().Add("gone.dds", dds[1]).Add("rock.tga", "b").Build(true);
   const std::pair<std::string, Bytes> kSeeds[] = {
       {"mix_directory/a", a}, {"mix_directory/b", b}, {"model_scan/m", model},
       {"dds_entry/1", dds[0]}, {"dds_entry/3", dds[1]}, {"dds_entry/5", dds[2]},

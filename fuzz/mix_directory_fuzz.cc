@@ -4,7 +4,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const pelt::testing::Bytes bytes(data, data + size);  // exact size: ASan sees an over-read
-  auto dir = pelt::ParseMixDirectory(pelt::testing::SpanSource(bytes));
+  auto dir = pelt::ParseMixDirectory(pelt::testing::MemorySource(bytes));
   PELT_FUZZ_CHECK(dir.ok() || dir.status().code() == pelt::Code::kCorrupt);
   PELT_FUZZ_CHECK(dir.ok() || !dir.status().message().empty());
   if (!dir.ok()) return 0;

@@ -5,7 +5,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const pelt::testing::Bytes bytes(data, data + size);  // exact size: ASan sees an over-read
-  auto scan = pelt::ScanTextureNames(pelt::testing::SpanSource(bytes));
+  auto scan = pelt::ScanTextureNames(pelt::testing::MemorySource(bytes));
   PELT_FUZZ_CHECK(scan.ok());  // only a failed read fails it, and memory has none
   // Each name came from a chunk of its own: a header and a payload of at least one byte.
   std::uint64_t needed = 0;

@@ -15,7 +15,8 @@ int main(int argc, char** argv) {
       if (e.is_directory()) continue;
       std::fprintf(stderr, "replay: %s\n", e.path().c_str());
       const pelt::testing::Bytes bytes = pelt::testing::ReadFile(e.path().string()).value();
-      LLVMFuzzerTestOneInput(bytes.data(), bytes.size()), ++inputs;
+      LLVMFuzzerTestOneInput(bytes.data(), bytes.size());
+      ++inputs;
     }
   }
   std::fprintf(stderr, "replay: %zu inputs, no broken invariant\n", inputs);

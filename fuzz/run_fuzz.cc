@@ -33,7 +33,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (std::size_t at = 1, i = 0; at + 4 <= size && i < 4; ++i) {
     const std::size_t n = std::min<std::size_t>(pelt::LoadU32(data + at), size - at - 4);
     parts.resize(std::max<std::size_t>(parts.size(), i + 1));
-    parts[i].assign(data + at + 4, data + at + 4 + n), at += 4 + n;
+    parts[i].assign(data + at + 4, data + at + 4 + n);
+    at += 4 + n;
   }
   const char* const names[] = {"a.mix", "m.kzm", "b.mix", "n.kzm"};
   for (std::size_t i = 0; i < parts.size(); ++i)

@@ -1,11 +1,11 @@
-// The readers of untrusted bytes: an archive's directory, a model's texture names, a DDS entry's
-// checks, and every shipped decoding path against the reference decoder, which is held to
-// hand-worked blocks here.
+// The readers of untrusted bytes: an archive's directory and its entries' places, a model's
+// texture names, a DDS entry's checks, and every shipped decoding path against the reference
+// decoder, which is held to hand-worked blocks here.
 #include <gtest/gtest.h>
 
 #include <random>
-#include <tuple>
 
+#include "dds.h"
 #include "mix_reader.h"
 #include "model_scan.h"
 #include "reference_decoder.h"
@@ -14,8 +14,10 @@
 namespace pelt::testing {
 namespace {
 
+Bytes First(const Bytes& b, std::size_t n) { return Bytes(b.begin(), b.begin() + n); }
+
 // `bytes` is a heap block of their size: AddressSanitizer sees a read one byte past the end.
-Result<MixDirectory> Parse(const Bytes& bytes) { return ParseMixDirectory(SpanSource(bytes)); }
+Result<MixDirectory> Parse(const Bytes& bytes) { return ParseMixDirectory(MemorySource(bytes)); }
 
 // Names end at their first NUL, case kept, and pair with the first records; records as stored.
 // Cut anywhere before the end of what is read of it, each is refused.
@@ -23,23 +25,30 @@ TEST(MixReader, ReadsRecordsAndNames) {
   const MixBuilder two =
       MixBuilder().AddRawName(ToBytes({"Rock.TGA\0x", 10}), ToBytes("xyz")).Add("b", "pq");
   const std::string n254(254, 'n');
-  // clang-format off
-  const std::tuple<Bytes, std::vector<std::string>, std::size_t> kCases[] = {
-      {two.Build(), {"Rock.TGA", "b"}, 0},
-      {MixBuilder(two).NamesBeforeIndex().Build(), {"Rock.TGA", "b"}, 0},
-      {Patch32(two.Build(), 49, 1), {"Rock.TGA"}, 3},  // the name count, after 16 + 5 + 4 + 2 x 12
-      {MixBuilder().Add(n254, "xyz").Add("b", "pq").Build(), {n254, "b"}, 0},  // length byte 255
+  struct Case {
+    Bytes archive;
+    std::vector<std::string> names;
+    std::size_t unread;  // bytes at the end that are never read
   };
-  // clang-format on
-  for (const auto& [archive, names, unread] : kCases) {  // unread: bytes at the end never read
-    for (std::size_t n = 0; n < archive.size() - unread; ++n)
-      EXPECT_EQ(Parse(Bytes(archive.begin(), archive.begin() + n)).status().code(), Code::kCorrupt);
-    auto dir = Parse(archive);
+  const Case kCases[] = {
+      {two.Build(), {"Rock.TGA", "b"}, 0},
+      {two.Build(true), {"Rock.TGA", "b"}, 0},
+      // The name count made 1, at 16 + 5 + 4 + 2 x 12: the second name is never read.
+      {Patch32(two.Build(), 49, 1), {"Rock.TGA"}, 3},
+      // A name of 254 characters and its NUL: the largest length byte.
+      {MixBuilder().Add(n254, "xyz").Add("b", "pq").Build(), {n254, "b"}, 0},
+  };
+  for (const Case& c : kCases) {
+    for (std::size_t n = 0; n < c.archive.size() - c.unread; ++n)
+      EXPECT_EQ(Parse(First(c.archive, n)).status().code(), Code::kCorrupt);
+    auto dir = Parse(c.archive);
     ASSERT_TRUE(dir.ok()) << dir.status().message();
-    EXPECT_EQ(dir->filenames, names);
+    EXPECT_EQ(dir->filenames, c.names);
     ASSERT_EQ(dir->indexhead.size(), 2u);
-    EXPECT_EQ(std::pair(dir->indexhead[0].offset, dir->indexhead[0].size), std::pair(16, 3));
-    EXPECT_EQ(std::pair(dir->indexhead[1].offset, dir->indexhead[1].size), std::pair(19, 2));
+    EXPECT_EQ(dir->indexhead[0].offset, 16);
+    EXPECT_EQ(dir->indexhead[0].size, 3);
+    EXPECT_EQ(dir->indexhead[1].offset, 19);
+    EXPECT_EQ(dir->indexhead[1].size, 2);
   }
 }
 
@@ -47,41 +56,64 @@ TEST(MixReader, EveryDamageIsRefusedWithItsReason) {
   // header | "xyz" at 16 | index at 19: count, 1 record | name table at 35: count, 6 "a.tga\0"
   const Bytes good = MixBuilder().Add("a.tga", "xyz").Build();
   const Bytes three = MixBuilder().Add("a", "").Add("b", "").Add("c", "").Build();  // names at 56
-  auto with = [&good](std::size_t at, std::uint32_t v) { return Patch32(good, at, v); };
-  auto first = [](const Bytes& b, std::size_t n) { return Bytes(b.begin(), b.begin() + n); };
+  struct Case {
+    Bytes archive;
+    std::string reason;
+  };
   // clang-format off
-  const std::pair<Bytes, std::string> kCases[] = {
-      {first(good, 15), "header shorter than 16 bytes (file is 15 bytes)"},
-      {with(4, -1), "index offset -1 lies outside the file (46 bytes)"},
-      {with(4, 43), "index offset 43 lies outside the file (46 bytes)"},
-      {with(8, 47), "name table offset 47 lies outside the file (46 bytes)"},
-      {with(19, -1), "index count -1 is negative"},
-      {with(19, 2), "index count 2 needs 24 bytes, but only 23 follow the index offset"},
-      {with(19, 0x15555556),  // 12 times that is 8 in 32 bits
+  const Case kCases[] = {
+      {First(good, 15), "header shorter than 16 bytes (file is 15 bytes)"},
+      {Patch32(good, 4, -1), "index offset -1 lies outside the file (46 bytes)"},
+      {Patch32(good, 4, 43), "index offset 43 lies outside the file (46 bytes)"},
+      {Patch32(good, 8, 47), "name table offset 47 lies outside the file (46 bytes)"},
+      {Patch32(good, 19, -1), "index count -1 is negative"},
+      {Patch32(good, 19, 2), "index count 2 needs 24 bytes, but only 23 follow the index offset"},
+      {Patch32(good, 19, 0x15555556),  // 12 times that is 8 in 32 bits
        "index count 357913942 needs 4294967304 bytes, but only 23 follow the index offset"},
-      {with(35, -1), "name table count -1 is negative"},
-      {with(35, 2), "name count 2 is larger than the index count 1"},
-      {first(three, 65), "name count 3 is too large for the 5 bytes that follow the name table offset"},
-      {first(three, 66), "name table is cut short by the end of the file at name 2"},
+      {Patch32(good, 35, -1), "name table count -1 is negative"},
+      {Patch32(good, 35, 2), "name count 2 is larger than the index count 1"},
+      {First(three, 65), "name count 3 is too large for the 5 bytes that follow the name table offset"},
+      {First(three, 66), "name table is cut short by the end of the file at name 2"},
       {MixBuilder().Add("a.tga", "").AddRawName({}, {}).Build(), "name 1 has length 0"},
       {MixBuilder().AddRawName(ToBytes("a.tga"), {}).Build(), "name 0 holds no NUL in its 5 bytes"},
   };
   // clang-format on
-  for (const auto& [archive, reason] : kCases) {
-    auto dir = Parse(archive);
-    ASSERT_FALSE(dir.ok()) << reason;
+  for (const Case& c : kCases) {
+    auto dir = Parse(c.archive);
+    ASSERT_FALSE(dir.ok()) << c.reason;
     EXPECT_EQ(dir.status().code(), Code::kCorrupt);
-    EXPECT_EQ(dir.status().message(), reason);
+    EXPECT_EQ(dir.status().message(), c.reason);
   }
 }
 
-Result<ModelTextures> Scan(const Bytes& bytes) { return ScanTextureNames(SpanSource(bytes)); }
+// An entry lies inside the archive (here 19 bytes), ending at its end at the latest; its numbers
+// are signed.
+TEST(MixReader, PlaceOfAnEntry) {
+  struct Case {
+    std::int32_t offset, size;
+    bool inside;
+  };
+  const Case kCases[] = {
+      {16, 3, true}, {19, 0, true}, {16, 4, false}, {20, 0, false}, {-1, 1, false}, {16, -1, false},
+  };
+  for (const Case& c : kCases) {
+    const MixDirectory dir = {{{c.offset, c.size}}, {"a"}, 19};
+    const auto place = PlaceOf(dir, 0);
+    ASSERT_EQ(place.ok(), c.inside) << c.offset << " " << c.size;
+    if (c.inside) {
+      EXPECT_EQ(place->offset, static_cast<std::uint64_t>(c.offset));
+      EXPECT_EQ(place->size, static_cast<std::uint64_t>(c.size));
+    }
+  }
+}
+
+Result<ModelTextures> Scan(const Bytes& bytes) { return ScanTextureNames(MemorySource(bytes)); }
 
 // Names in file order, case and repeats kept; containers entered, other payloads skipped whole.
-// Cut anywhere, a model keeps the names before the cut.
 TEST(ModelScan, Walk) {
   ModelBuilder deep;  // the walk is flat: 100000 containers deep cost no stack
   for (int i = 0; i < 100000; ++i) deep.Begin();
+  using M = ModelBuilder;
   struct Case {
     const char* what;
     Bytes model;
@@ -90,33 +122,28 @@ TEST(ModelScan, Walk) {
   };
   // clang-format off
   const Case kCases[] = {
-      {"nested containers", ModelBuilder().Begin().Chunk(3, Bytes(5)).Begin(50).Texture("in").End()
-                                .Texture("B").End().Texture("c").Texture("B").Build(),
+      {"nested containers",
+       M().Begin().Chunk(3, Bytes(5)).Begin(50).Texture("in").End().Texture("B").End().Texture("c")
+           .Texture("B").Build(),
        {"in", "B", "c", "B"}},
       {"100000 containers deep", deep.Texture("x").Build(), {"x"}},
-      {"size 0: no name", ModelBuilder().Header(50, 0).Texture("b").Build(), {"b"}},
-      {"size 1: an empty name", ModelBuilder().Chunk(7, {1}).Chunk(50, {0}).Texture("b").Build(), {"", "b"}},
-      {"any size word with the top bit set", ModelBuilder().Header(7, ~0u).Texture("b").Build(), {"b"}},
-      {"another chunk's payload", ModelBuilder().Chunk(7, ModelOf({"no"})).Texture("b").Build(), {"b"}},
-      {"a name ends at its NUL", ModelBuilder().Chunk(50, ToBytes({"a\0b", 3})).Build(), {"a"}},
-      {"a name without a NUL", ModelBuilder().Chunk(50, ToBytes("ab")).Build(), {"ab"}},
-      {"another chunk cut short", ModelBuilder().Texture("a").Header(7, 20).Texture("b").Build(),
-       {"a"}},
-      {"a texture name cut short", ModelBuilder().Texture("a").Header(50, 20).Texture("b").Build(),
-       {"a"}, 10},
+      {"size 0: no name", M().Header(50, 0).Texture("b").Build(), {"b"}},
+      {"size 1: an empty name", M().Chunk(7, {1}).Chunk(50, {0}).Texture("b").Build(), {"", "b"}},
+      {"any size word with the top bit set", M().Header(7, ~0u).Texture("b").Build(), {"b"}},
+      {"another chunk's payload", M().Chunk(7, ModelOf({"no"})).Texture("b").Build(), {"b"}},
+      {"a name ends at its NUL", M().Chunk(50, ToBytes({"a\0b", 3})).Build(), {"a"}},
+      {"a name without a NUL", M().Chunk(50, ToBytes("ab")).Build(), {"ab"}},
+      {"another chunk cut short", M().Texture("a").Header(7, 20).Texture("b").Build(), {"a"}},
+      {"a texture name cut short", M().Texture("a").Header(50, 20).Texture("b").Build(), {"a"}, 10},
   };
   // clang-format on
   for (const Case& c : kCases) {
-    for (std::size_t n = 0; n < c.model.size() && n < 100; ++n) {  // the deep one: its start
-      auto cut = Scan(Bytes(c.model.begin(), c.model.begin() + static_cast<std::ptrdiff_t>(n)));
-      ASSERT_TRUE(cut.ok() && cut->texturenames.size() <= c.names.size()) << c.what << n;
-      EXPECT_TRUE(std::equal(cut->texturenames.begin(), cut->texturenames.end(), c.names.begin()));
-    }
+    SCOPED_TRACE(c.what);
     auto scan = Scan(c.model);
-    ASSERT_TRUE(scan.ok()) << c.what;
-    EXPECT_EQ(scan->texturenames, c.names) << c.what;
-    EXPECT_EQ(scan->name_cut_short, c.cut_at != 0) << c.what;
-    EXPECT_EQ(scan->cut_short_offset, c.cut_at) << c.what;
+    ASSERT_TRUE(scan.ok());
+    EXPECT_EQ(scan->texturenames, c.names);
+    EXPECT_EQ(scan->name_cut_short, c.cut_at != 0);
+    EXPECT_EQ(scan->cut_short_offset, c.cut_at);
   }
 }
 
@@ -125,14 +152,19 @@ constexpr DxtFormat k1 = DxtFormat::kDxt1, k3 = DxtFormat::kDxt3, k5 = DxtFormat
 // Random blocks (both DXT1 palette modes, equal endpoints, both DXT5 alpha modes) in rows with and
 // without gaps, at unaligned addresses, from a lone block to many.
 TEST(DxtPaths, EverySupportedPathDecodesAsTheReference) {
-  const std::uint32_t kShapes[][4] = {
-      {1, 1, 0, 0}, {2, 3, 1, 3}, {3, 2, 7, 1}, {33, 2, 5, 2}, {64, 64, 0, 1}};
+  struct Shape {
+    std::uint32_t xblocks, yblocks;
+    std::size_t gap, lead;  // pixels after each row's blocks, and before the first
+  };
+  const Shape kShapes[] = {{1, 1, 0, 0}, {2, 3, 1, 3}, {3, 2, 7, 1}, {33, 2, 5, 2}, {64, 64, 0, 1}};
   std::mt19937 rng(7);
   for (DxtFormat f : {k1, k3, k5}) {
-    for (const auto& s : kShapes) {
-      const Bytes blocks = RandomBlocks(f, s[0] * s[1], &rng);
-      EXPECT_EQ(FirstPathUnlikeReference(f, blocks.data(), s[0], s[1], 4 * s[0] + s[2], s[3]), -1)
-          << FormatName(f) << " " << s[0] << "x" << s[1] << " blocks";
+    for (const Shape& s : kShapes) {
+      const Bytes blocks = RandomBlocks(f, s.xblocks * s.yblocks, &rng);
+      const std::size_t stride = 4 * s.xblocks + s.gap;
+      EXPECT_EQ(FirstPathUnlikeReference(f, blocks.data(), s.xblocks, s.yblocks, stride, s.lead),
+                -1)
+          << FormatName(f) << " " << s.xblocks << "x" << s.yblocks << " blocks";
     }
   }
 }
@@ -141,11 +173,14 @@ TEST(DxtPaths, EverySupportedPathDecodesAsTheReference) {
 // index bytes E4: pixel n of the tile takes palette entry n % 4. DXT5 index bytes 88 C6 FA 88 C6
 // FA, and the DXT3 nibbles here: pixel n takes alphas[n % 8].
 TEST(DxtPaths, HandWorkedBlocks) {
-  // Format, alpha half and colour half as little-endian numbers (the colour half: indices, col1,
-  // col0), palette entries as 0xAARRGGBB, alphas (DXT3, DXT5: ORed into the palette entries).
+  struct Case {
+    DxtFormat format;
+    std::uint64_t alpha_half, colour_half;  // little-endian; the colour half: indices, col1, col0
+    std::array<BgraPixel, 4> palette;       // as 0xAARRGGBB
+    std::array<std::uint8_t, 8> alphas;     // DXT3, DXT5: ORed into the palette entries
+  };
   // clang-format off
-  const std::tuple<DxtFormat, std::uint64_t, std::uint64_t, std::array<BgraPixel, 4>,
-                   std::array<std::uint8_t, 8>> kCases[] = {
+  const Case kCases[] = {
       // DXT1 col0 > col1: four colours, thirds truncated; 5:6:5 widened by shifting only.
       {k1, 0, 0xE4E4E4E40000FFFF, {0xFFF8FCF8, 0xFF000000, 0xFFA5A8A5, 0xFF525452}, {}},
       // DXT1 col0 < col1: three colours, the midpoint, the transparent entry.
@@ -161,13 +196,16 @@ TEST(DxtPaths, HandWorkedBlocks) {
       {k5, 0xFAC688FAC688C90A, 0xE4E4E4E400000000, {}, {10, 201, 48, 86, 124, 162, 0, 255}},
   };
   // clang-format on
-  for (const auto& [f, alpha_half, colour_half, palette, alphas] : kCases) {
-    Bytes block, want;
-    for (int n = f == k1 ? 8 : 0; n < 16; ++n)
-      block.push_back(static_cast<std::uint8_t>((n < 8 ? alpha_half : colour_half) >> 8 * (n % 8)));
-    for (int n = 0; n < 16; ++n) PutU32(&want, palette[n % 4] | BgraPixel{alphas[n % 8]} << 24);
-    EXPECT_EQ(ReferenceDecode(f, block.data(), 4, 4), want) << std::hex << colour_half;
-    EXPECT_EQ(FirstPathUnlikeReference(f, block.data(), 1, 1, 4, 0), -1);
+  for (const Case& c : kCases) {
+    Bytes block;
+    Bytes want;
+    for (int n = c.format == k1 ? 8 : 0; n < 16; ++n) {
+      const std::uint64_t half = n < 8 ? c.alpha_half : c.colour_half;
+      block.push_back(static_cast<std::uint8_t>(half >> 8 * (n % 8)));
+    }
+    for (int n = 0; n < 16; ++n) PutU32(&want, c.palette[n % 4] | BgraPixel{c.alphas[n % 8]} << 24);
+    EXPECT_EQ(ReferenceDecode(c.format, block.data(), 4, 4), want) << std::hex << c.colour_half;
+    EXPECT_EQ(FirstPathUnlikeReference(c.format, block.data(), 1, 1, 4, 0), -1);
   }
 }
 
@@ -176,22 +214,26 @@ TEST(DxtPaths, HandWorkedBlocks) {
 TEST(CheckDdsEntry, EachRefusalSaysWhy) {
   using D = DdsBuilder;
   const std::string kSides = "; width and height must be 1 to 65535";
-  const std::pair<Bytes, std::string> kCases[] = {
+  struct Case {
+    Bytes entry;  // at most 128 bytes or whole
+    std::string reason;
+  };
+  const Case kCases[] = {
       {Bytes(127), "DDS entry is 127 bytes, shorter than its 128-byte header"},
       {D(0, 0).FourCC(0x7E584420).Build(), "unsupported format \" DX~\""},
       {D(4, 4).FourCC(0x7F545844).Build(), "unsupported format 0x7F545844"},
-      {D(0, 16).Format(Fmt::kDxt5).Build(), "surface is 0x16" + kSides},
+      {D(0, 16).Format(k5).Build(), "surface is 0x16" + kSides},
       {D(16, 0).Data(Bytes(64)).Build(), "surface is 16x0" + kSides},
       {D(65536, 4).Build(), "surface is 65536x4" + kSides},
       {D(4, 65536).Build(), "surface is 4x65536" + kSides},
       {D(5, 9).Data(Bytes(47)).Build(), "block data is 47 bytes; a 5x9 DXT1 surface needs 48"},
-      {D(65535, 65535).Format(Fmt::kDxt3).Build(),
+      {D(65535, 65535).Format(k3).Build(),
        "block data is 0 bytes; a 65535x65535 DXT3 surface needs 4294967296"},
   };
-  for (const auto& [entry, message] : kCases) {
-    const auto got = CheckDdsEntry(entry, entry.size());  // `entry` is at most 128 bytes or whole
-    EXPECT_EQ(got.status().code(), message[0] == 'u' ? Code::kUnsupported : Code::kCorrupt);
-    EXPECT_EQ(got.status().message(), message);
+  for (const Case& c : kCases) {
+    const auto got = CheckDdsEntry(c.entry, c.entry.size());
+    EXPECT_EQ(got.status().code(), c.reason[0] == 'u' ? Code::kUnsupported : Code::kCorrupt);
+    EXPECT_EQ(got.status().message(), c.reason);
   }
 }
 

@@ -8,8 +8,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "dds.h"
 #include "dxt.h"
+#include "dxt_format.h"
 
 namespace pelt::testing {
 
@@ -69,6 +69,29 @@ inline int FirstPathUnlikeReference(DxtFormat f, const std::uint8_t* blocks, std
       return static_cast<int>(path);
   }
   return -1;
+}
+
+}  // namespace pelt::testing
+
+namespace pelt::testing {
+
+// The TGA file pelt makes of a whole DDS entry `dds`: type 2, the sides, 32 bits, `descriptor`,
+// then the reference decoder's pixels, the top row first.
+inline std::vector<std::uint8_t> ReferenceTga(const std::vector<std::uint8_t>& dds,
+                                              std::uint8_t descriptor = 0x2F) {
+  const std::uint32_t h = dds[12] | dds[13] << 8 | dds[14] << 16;
+  const std::uint32_t w = dds[16] | dds[17] << 8 | dds[18] << 16;
+  const auto f = static_cast<DxtFormat>((dds[87] - '1') / 2);  // the FourCC's last character
+  std::vector<std::uint8_t> out = {0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+  for (std::uint32_t side : {w, h}) {
+    out.push_back(static_cast<std::uint8_t>(side));
+    out.push_back(static_cast<std::uint8_t>(side >> 8));
+  }
+  out.push_back(32);
+  out.push_back(descriptor);
+  const std::vector<std::uint8_t> pixels = ReferenceDecode(f, &dds[128], w, h);
+  out.insert(out.end(), pixels.begin(), pixels.end());
+  return out;
 }
 
 }  // namespace pelt::testing

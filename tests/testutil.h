@@ -1,5 +1,6 @@
-// Test support: archives, models and DDS entries built in memory, a byte source over bytes, and
-// runs of the built pelt binary. Tests describe their inputs with these; nothing is copied in.
+// Test support: archives, models and DDS entries built in memory, a byte source over memory, a
+// sink into memory, and runs of the built pelt binary. Tests describe their inputs with these;
+// nothing is copied in.
 #pragma once
 
 #include <algorithm>
@@ -13,9 +14,9 @@
 #include <string>
 #include <vector>
 
-#include "byte_reader.h"
 #include "byte_source.h"
-#include "dds.h"
+#include "dxt_format.h"
+#include "sink.h"
 
 namespace pelt::testing {
 
@@ -23,22 +24,36 @@ using Bytes = std::vector<std::uint8_t>;
 
 inline Bytes ToBytes(std::string_view s) { return Bytes(s.begin(), s.end()); }
 // Little-endian, as the formats store numbers.
-inline void PutU16(Bytes* b, std::uint16_t v) { b->push_back(v & 0xFF), b->push_back(v >> 8); }
-inline void PutU32(Bytes* b, std::uint32_t v) { PutU16(b, v & 0xFFFF), PutU16(b, v >> 16); }
+void PutU16(Bytes* b, std::uint16_t v);
+inline void PutU32(Bytes* b, std::uint32_t v) {
+  PutU16(b, static_cast<std::uint16_t>(v));
+  PutU16(b, static_cast<std::uint16_t>(v >> 16));
+}
 inline void PutI32(Bytes* b, std::int32_t v) { PutU32(b, static_cast<std::uint32_t>(v)); }
 Bytes Patch32(Bytes b, std::size_t at, std::uint32_t v);  // `b` with `v` at `at`
 inline void Append(Bytes* b, const Bytes& more) { b->insert(b->end(), more.begin(), more.end()); }
 
-// Bytes in memory as a ByteSource; a read past the end fails as it does on a short file.
-struct SpanSource : ByteSource {
-  explicit SpanSource(std::span<const std::uint8_t> b) : bytes(b) {}
-  std::uint64_t size() const override { return bytes.size(); }
-  Status ReadAt(std::uint64_t offset, std::span<std::uint8_t> out) const override {
-    if (offset > bytes.size() || bytes.size() - offset < out.size())
-      return Status::Corrupt("unexpected end of file");
-    return std::copy_n(bytes.begin() + offset, out.size(), out.begin()), Status::Ok();
+// Bytes in memory as a ByteSource.
+class MemorySource final : public ByteSource {
+ public:
+  explicit MemorySource(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
+  std::uint64_t size() const override { return bytes_.size(); }
+
+ private:
+  Status Read(std::uint64_t offset, std::span<std::uint8_t> out) const override {
+    std::copy_n(&bytes_[offset], out.size(), out.data());
+    return Status::Ok();
   }
-  std::span<const std::uint8_t> bytes;
+  std::span<const std::uint8_t> bytes_;
+};
+
+// A Sink that keeps what it is given.
+struct MemorySink final : Sink {
+  Status Write(std::span<const std::uint8_t> more) override {
+    Append(&bytes, Bytes(more.begin(), more.end()));
+    return Status::Ok();
+  }
+  Bytes bytes;
 };
 
 // A mix archive: the 16-byte header ("1XIM"), the entries' data in order, then the index and the
@@ -50,22 +65,23 @@ class MixBuilder {
   }
   MixBuilder& Add(std::string_view name, std::string_view data) { return Add(name, ToBytes(data)); }
   MixBuilder& AddRawName(Bytes name, Bytes data) {  // the stored name bytes as given
-    return entries_.push_back({std::move(name), std::move(data)}), *this;
+    entries_.push_back({std::move(name), std::move(data), {}, {}});
+    return *this;
   }
-  MixBuilder& NamesBeforeIndex() { return names_first_ = true, *this; }
-  MixBuilder& EntryOffset(std::size_t i, std::int32_t v) {
-    return entries_.at(i).offset = v, *this;
+  // The record of the last entry added points at `offset`, `size` bytes.
+  MixBuilder& Place(std::int32_t offset, std::int32_t size) {
+    entries_.back().offset = offset;
+    entries_.back().size = size;
+    return *this;
   }
-  MixBuilder& EntrySize(std::size_t i, std::int32_t v) { return entries_.at(i).size = v, *this; }
-  Bytes Build() const;
+  Bytes Build(bool names_first = false) const;
 
  private:
   struct Entry {
     Bytes name, data;
-    std::optional<std::int32_t> offset = {}, size = {};
+    std::optional<std::int32_t> offset, size;
   };
   std::vector<Entry> entries_;
-  bool names_first_ = false;
 };
 
 // A kzm model: chunks of a type, a size word and a payload. A container's size word has the top
@@ -73,16 +89,22 @@ class MixBuilder {
 class ModelBuilder {
  public:
   ModelBuilder& Header(std::int32_t type, std::uint32_t size_word) {  // no payload follows
-    return PutI32(&out_, type), PutU32(&out_, size_word), *this;
+    PutI32(&out_, type);
+    PutU32(&out_, size_word);
+    return *this;
   }
   ModelBuilder& Chunk(std::int32_t type, const Bytes& payload) {
-    return Header(type, static_cast<std::uint32_t>(payload.size())), Append(&out_, payload), *this;
+    Header(type, static_cast<std::uint32_t>(payload.size()));
+    Append(&out_, payload);
+    return *this;
   }
-  ModelBuilder& Texture(std::string_view name) {
+  ModelBuilder& Texture(std::string_view name) {  // a type-50 chunk: the name and a NUL
     return Chunk(50, ToBytes(std::string(name) + '\0'));
   }
   ModelBuilder& Begin(std::int32_t type = 0x100) {
-    return Header(type, 0x80000000u), open_.push_back(out_.size()), *this;
+    Header(type, 0x80000000u);
+    open_.push_back(out_.size());
+    return *this;
   }
   ModelBuilder& End();
   Bytes Build() const { return out_; }
@@ -97,25 +119,35 @@ Bytes ModelOf(std::initializer_list<std::string_view> names);
 
 // DDS entries: "DDS ", the 124-byte surface description, block data.
 using Fmt = DxtFormat;
-inline std::uint32_t FourCCOf(Fmt f) {  // "DXT1", "DXT3", "DXT5"
-  return (0x31u + 2 * static_cast<unsigned>(f)) << 24 | 0x545844;
-}
-inline std::uint32_t BlocksFor(std::uint32_t width, std::uint32_t height) {
-  return ((width + 3) / 4) * ((height + 3) / 4);
-}
+std::uint32_t BlocksFor(std::uint32_t width, std::uint32_t height);
 
 class DdsBuilder {
  public:
   DdsBuilder(std::uint32_t width, std::uint32_t height) : width_(width), height_(height) {}
-  DdsBuilder& Format(Fmt f) { return fourcc_ = FourCCOf(f), *this; }
-  DdsBuilder& FourCC(std::uint32_t code) { return fourcc_ = code, *this; }
-  DdsBuilder& Data(Bytes data) { return data_ = std::move(data), *this; }  // short or long at will
+  DdsBuilder& Format(Fmt f) {
+    fourcc_ = 0x00545844 | (0x31u + 2 * static_cast<unsigned>(f)) << 24;  // "DXT1", "DXT3"...
+    block_size_ = BlockSize(f);
+    return *this;
+  }
+  DdsBuilder& FourCC(std::uint32_t code) {
+    fourcc_ = code;
+    return *this;
+  }
+  DdsBuilder& Data(Bytes data) {  // short or long at will
+    data_ = std::move(data);
+    return *this;
+  }
   // Appends the smaller mipmap levels' blocks, filled with `fill`, after the data.
-  DdsBuilder& Mipmaps(std::uint8_t fill = 0xA5) { return mip_fill_ = fill, *this; }
+  DdsBuilder& Mipmaps(std::uint8_t fill = 0xA5) {
+    mip_fill_ = fill;
+    return *this;
+  }
   Bytes Build() const;
 
  private:
-  std::uint32_t width_, height_, fourcc_ = 0x31545844;  // DXT1
+  std::uint32_t width_, height_;
+  std::uint32_t fourcc_ = 0x31545844;  // "DXT1"
+  std::uint32_t block_size_ = 8;
   Bytes data_;
   std::optional<std::uint8_t> mip_fill_;
 };
@@ -137,13 +169,8 @@ struct TempDir {
 };
 
 // Paths in the tests are UTF-8 strings, on Windows too.
-inline std::filesystem::path Path(const std::string& s) {
-  return std::u8string(s.begin(), s.end());
-}
-inline std::string Utf8(const std::filesystem::path& p) {
-  const std::u8string s = p.generic_u8string();
-  return std::string(s.begin(), s.end());
-}
+std::filesystem::path Path(const std::string& s);
+std::string Utf8(const std::filesystem::path& p);
 void WriteFile(const std::string& path, const Bytes& bytes);  // throws when it cannot
 std::optional<Bytes> ReadFile(const std::string& path);
 
@@ -162,7 +189,10 @@ RunResult RunPelt(const std::vector<std::string>& args, const std::string& cwd,
 
 // A fuzz target's check: a broken invariant stops the process, so that libFuzzer keeps the input
 // and the replay main fails.
-#define PELT_FUZZ_CHECK(cond)                                                                  \
-  ((cond) ? (void)0                                                                            \
-          : (std::fprintf(stderr, "%s:%d: invariant broken: %s\n", __FILE__, __LINE__, #cond), \
-             std::abort()))
+#define PELT_FUZZ_CHECK(cond)                                                           \
+  do {                                                                                  \
+    if (!(cond)) {                                                                      \
+      std::fprintf(stderr, "%s:%d: invariant broken: %s\n", __FILE__, __LINE__, #cond); \
+      std::abort();                                                                     \
+    }                                                                                   \
+  } while (false)

@@ -1,0 +1,154 @@
+// The logic of a run that needs no files: which names may be created, the plan over archives in
+// memory, and the conversion of DDS entries into a sink.
+#include "plan.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "convert.h"
+#include "dds.h"
+#include "names.h"
+#include "reference_decoder.h"
+#include "testutil.h"
+
+namespace pelt::testing {
+namespace {
+
+TEST(Names, PlainFileNames) {
+  struct Case {
+    const char* name;
+    bool posix, windows;
+  };
+  const Case kCases[] = {
+      {"rock.tga", true, true},  {"", false, false},       {"..", false, false},
+      {"...", true, false},      {"a/b", false, false},    {"a\\b", false, false},
+      {"a\x1F", false, false},   {"a\x7F", false, false},  {"c:b.tga", true, false},
+      {"<a>|\"*?", true, false}, {"b.tga ", true, false},  {"AUX.tga", true, false},
+      {"con .x", true, false},   {"ConOut$", true, false}, {"lpt9", true, false},
+      {"com0.tga", true, true},  {"console", true, true},
+  };
+  for (const Case& c : kCases) {
+    EXPECT_EQ(IsPlainFileName(c.name, NameRules::kPosix), c.posix) << c.name;
+    EXPECT_EQ(IsPlainFileName(c.name, NameRules::kWindows), c.windows) << c.name;
+  }
+}
+
+// A 4 x 4 DXT1 entry of 136 bytes: its image is 82 bytes.
+const Bytes kDds = DdsBuilder(4, 4).Data(Bytes(8)).Build();
+const Bytes kShortDds(kDds.begin(), kDds.end() - 9);  // 127 bytes
+const Bytes kDxt2 = DdsBuilder(4, 4).FourCC(0x32545844).Data(Bytes(16)).Build();
+
+// Every write as "ARCHIVE.ENTRY STEP NAME SIZE" (or the refusal for the size), every texture as
+// "NAME <- WRITE" or "NAME missing", then the archives that supply anything.
+std::string Describe(const Plan& plan) {
+  std::string s;
+  for (const PlannedWrite& w : plan.writes) {
+    s += std::to_string(w.archive) + "." + std::to_string(w.entry);
+    s += w.step == Step::kTga ? " tga " : " dds ";
+    s += w.name + " " + (w.refusal.ok() ? std::to_string(w.size) : w.refusal.message()) + "\n";
+  }
+  for (const PlannedTexture& t : plan.textures)
+    s += t.name + (t.archive ? " <- " + std::to_string(t.outcome) : " missing") + "\n";
+  s += "from";
+  for (std::size_t a : plan.supplying) s += " " + std::to_string(a);
+  return s;
+}
+
+TEST(Plan, DecidesEveryWrite) {
+  struct Case {
+    const char* what;
+    std::vector<MixBuilder> archives;
+    std::vector<std::string> wanted;
+    std::string plan;
+  };
+  // clang-format off
+  const Case kCases[] = {
+      {"entries in index order, each step's name folded; a texture named twice, a missing one",
+       {MixBuilder().Add("Moss.DDS", kDds).Add("Rock.TGA", "tga").Add("x.tga", "")
+            .Add("A.tga.DDS", kDds).Add("b.dds.old", kDds)},
+       {"rock.tga", "MOSS.tga", "gone.tga", "ROCK.TGA", "a.tga.dds", "a.tga.tga", "b.dds.tga"},
+       "0.0 dds moss.tga 82\n0.1 tga rock.tga 3\n0.3 tga a.tga.dds 136\n0.3 dds a.tga.tga 82\n"
+       "0.4 dds b.dds.tga 82\nrock.tga <- 1\nMOSS.tga <- 0\ngone.tga missing\na.tga.dds <- 2\n"
+       "a.tga.tga <- 3\nb.dds.tga <- 4\nfrom 0"},
+      {"each refusal; the texture's outcome is its refused write",
+       {MixBuilder().Add("../x.tga", "x").Add("far.tga", "x").Place(1 << 20, 1)
+            .Add("dxt2.dds", kDxt2).Add("short.dds", kShortDds)},
+       {"../x.tga", "far.tga", "dxt2.tga", "short.tga"},
+       "0.0 tga ../x.tga not a plain file name\n"
+       "0.1 tga far.tga entry lies outside the archive (offset 1048576, size 1, archive 385 bytes)\n"
+       "0.2 dds dxt2.tga unsupported format \"DXT2\"\n"
+       "0.3 dds short.tga DDS entry is 127 bytes, shorter than its 128-byte header\n"
+       "../x.tga <- 0\nfar.tga <- 1\ndxt2.tga <- 2\nshort.tga <- 3\nfrom 0"},
+      {"the first archive with an entry supplies it, usable or not; one that supplies nothing",
+       {MixBuilder().Add("rock.dds", kShortDds), MixBuilder().Add("x.tga", "x"),
+        MixBuilder().Add("rock.tga", "b").Add("moss.dds", kDds)},
+       {"rock.tga", "moss.tga"},
+       "0.0 dds rock.tga DDS entry is 127 bytes, shorter than its 128-byte header\n"
+       "2.1 dds moss.tga 82\nrock.tga <- 0\nmoss.tga <- 1\nfrom 0 2"},
+      {"the last write not refused is the outcome",
+       {MixBuilder().Add("rock.tga", "x").Add("rock.dds", kShortDds).Add("moss.dds", kDds)
+            .Add("moss.tga", "y")},
+       {"rock.tga", "moss.tga"},
+       "0.0 tga rock.tga 1\n0.1 dds rock.tga DDS entry is 127 bytes, shorter than its 128-byte "
+       "header\n0.2 dds moss.tga 82\n0.3 tga moss.tga 1\nrock.tga <- 0\nmoss.tga <- 3\nfrom 0"},
+  };
+  // clang-format on
+  for (const Case& c : kCases) {
+    std::vector<Bytes> bytes;
+    for (const MixBuilder& m : c.archives) bytes.push_back(m.Build());
+    std::vector<MemorySource> sources(bytes.begin(), bytes.end());
+    std::vector<Archive> archives;
+    for (const MemorySource& source : sources) {
+      auto dir = ParseMixDirectory(source);
+      ASSERT_TRUE(dir.ok());
+      archives.push_back({"", &source, std::move(*dir)});
+    }
+    const Plan plan = MakePlan(archives, c.wanted);
+    EXPECT_EQ(Describe(plan), c.plan) << c.what;
+    std::uint64_t bytes_written = 0;
+    for (const PlannedWrite& w : plan.writes) bytes_written += w.refusal.ok() ? w.size : 0;
+    EXPECT_EQ(plan.write_bytes, bytes_written) << c.what;
+  }
+}
+
+// DXT1, DXT3 and DXT5 entries at odd offsets of their archive, their edges clipped, in one band
+// or many, with mipmaps after the top level, converted as the reference decodes them.
+TEST(ConvertDdsToTga, MatchesTheReference) {
+  std::mt19937 rng(5);
+  struct Case {
+    const char* what;
+    Bytes dds;
+    std::size_t offset;
+    std::uint8_t descriptor;
+  };
+  const Case kCases[] = {
+      {"DXT1, strict descriptor", RandomDds(Fmt::kDxt1, 4, 4, &rng), 0, 0x28},
+      {"DXT5 5 x 7, mipmaps",
+       DdsBuilder(5, 7)
+           .Format(Fmt::kDxt5)
+           .Data(RandomBlocks(Fmt::kDxt5, 4, &rng))
+           .Mipmaps()
+           .Build(),
+       3, 0x2F},
+      {"DXT3 8 x 4", RandomDds(Fmt::kDxt3, 8, 4, &rng), 1, 0x2F},
+      {"65535 x 9: many bands, the right edge clipped", RandomDds(Fmt::kDxt1, 65535, 9, &rng), 7,
+       0x2F},
+      {"10 x 65535: many bands, the last one partial", RandomDds(Fmt::kDxt5, 10, 65535, &rng), 2,
+       0x2F},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.what);
+    Bytes archive(c.offset, 0xEE);
+    Append(&archive, c.dds);
+    const auto surface = CheckDdsEntry(std::span(c.dds).first(128), c.dds.size());
+    ASSERT_TRUE(surface.ok());
+    MemorySink sink;
+    ASSERT_TRUE(
+        ConvertDdsToTga(MemorySource(archive), c.offset, *surface, c.descriptor, &sink).ok());
+    EXPECT_TRUE(sink.bytes == ReferenceTga(c.dds, c.descriptor));
+  }
+}
+
+}  // namespace
+}  // namespace pelt::testing
