@@ -1,24 +1,27 @@
 #!/usr/bin/env bash
-# Counts the non-blank, non-comment C++ lines (*.cc, *.h) of src/, tests/ and fuzz/, and the test
-# code's share: (tests + fuzz) / src. Fails when that share is above 40 %.
+# The test code's budget: counts the characters of the C++ files (*.cc, *.h) of src/, tests/ and
+# fuzz/ that are neither whitespace nor inside a comment (string literals count), and the test
+# code's share, (tests + fuzz) / src. Fails when that share is above 40 %. Counting characters,
+# not lines, means the budget is met by choosing what to test, never by joining lines.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 count() {
-  find "$1" -type f \( -name '*.cc' -o -name '*.h' \) -exec cat {} + 2>/dev/null | awk '
-    { sub(/^[ \t]+/, "") }
-    in_block { if (!sub(/^.*\*\//, "")) next; in_block = 0; sub(/^[ \t]+/, "") }
-    /^\/\*/ { if (!sub(/^\/\*.*\*\//, "")) { in_block = 1; next } sub(/^[ \t]+/, "") }
-    $0 != "" && !/^\/\// { n++ }
-    END { print n + 0 }'
+  find "$1" -type f \( -name '*.cc' -o -name '*.h' \) -print0 | sort -z |
+    xargs -0 -r cat | perl -0777 -ne '
+      # Strings and character literals are kept whole (a "//" inside one is no comment), then
+      # comments go, then every character that is not whitespace is counted.
+      s{("(?:\\.|[^"\\\n])*")|(\x27(?:\\.|[^\x27\\\n])*\x27)|//[^\n]*|/\*.*?\*/}
+       {defined $1 ? $1 : defined $2 ? $2 : " "}gse;
+      print tr/ \t\r\n\f\v//c, "\n"'
 }
 
 src=$(count src)
 tests=$(count tests)
 fuzz=$(count fuzz)
-printf '%-6s %6d\n' src "$src" tests "$tests" fuzz "$fuzz"
+printf '%-6s %7d characters\n' src "$src" tests "$tests" fuzz "$fuzz"
 awk -v t=$((tests + fuzz)) -v s="$src" 'BEGIN {
   pct = s ? 100 * t / s : 0
-  printf "(tests + fuzz) / src = %d / %d = %.1f %% (limit 40 %%)\n", t, s, pct
+  printf "(tests + fuzz) / src = %d / %d = %.1f %% (limit 40 %%, aim 33 %%)\n", t, s, pct
   exit pct > 40
 }' || { echo "loc: test code is above 40 % of src/" >&2; exit 1; }

@@ -6,6 +6,7 @@ set -euo pipefail
 
 packages=(
   cmake ninja-build g++            # the build
+  clang-format                     # the format check
   libgtest-dev libgmock-dev        # tests
   libbenchmark-dev time            # benchmarks and their peak-memory figures
   clang libclang-rt-14-dev         # libFuzzer and the sanitizers' runtime for the fuzz build
