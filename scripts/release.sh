@@ -88,7 +88,7 @@ tar --sort=name --format=gnu --mtime="@$SOURCE_DATE_EPOCH" --owner=0 --group=0 -
   -C "$pkg/tar" -cf - "$top" | gzip -9n >"dist/$tarball"
 
 # Debian: staged as debian/pelt below a directory holding a debian/control, the layout
-# dpkg-shlibdeps expects, which computes Depends from the libraries the binary links.
+# dpkg-shlibdeps expects; it computes Depends from the libraries the binary links.
 deb=$pkg/deb
 stage=$deb/debian/pelt
 DESTDIR="$root/$stage" cmake --install "$linux" --strip >/dev/null
@@ -99,14 +99,14 @@ mkdir -p "$stage/usr/share/doc/pelt"
   cat LICENSE
 } >"$stage/usr/share/doc/pelt/copyright"
 printf 'Source: pelt\n\nPackage: pelt\nArchitecture: amd64\n' >"$deb/debian/control"
+mkdir -p "$stage/DEBIAN"  # marks the package's root for dpkg-shlibdeps
 depends=$(cd "$deb" && dpkg-shlibdeps -O debian/pelt/usr/bin/pelt | sed -n 's/^shlibs:Depends=//p')
 [ -n "$depends" ] || die "dpkg-shlibdeps found no libraries that pelt depends on"
-mkdir -p "$stage/DEBIAN"
 cat >"$stage/DEBIAN/control" <<EOF
 Package: pelt
 Version: $version
 Architecture: amd64
-Maintainer: the pelt authors <pelt@localhost>
+Maintainer: the pelt authors
 Installed-Size: $(du -sk --apparent-size "$stage/usr" | cut -f1)
 Depends: $depends
 Section: utils
