@@ -4,12 +4,13 @@
 #   pelt-VERSION-linux-x86_64.tar.gz   pelt-VERSION/{bin/pelt, share/man/man1/pelt.1, README.md,
 #                                      LICENSE}
 #   pelt_VERSION_amd64.deb             /usr/bin/pelt, its manual page, /usr/share/doc/pelt/copyright
-#   pelt-VERSION-win64.zip             pelt.exe (static MinGW-w64 build), README.txt, LICENSE.txt
+#   pelt-VERSION-win64.zip             pelt.exe (static MinGW-w64 build), README.txt (from
+#                                      doc/README-windows.txt), LICENSE.txt, with CRLF line ends
 #   SHA256SUMS                         the three, in sha256sum's format
 #
 #   scripts/release.sh
 #
-# VERSION is the one of project() in CMakeLists.txt. The work tree must have no uncommitted
+# VERSION is the one of project() in CMakeLists.txt, as CMake reads it. The work tree must have no uncommitted
 # changes: the packages are those of the commit. They are reproducible: the same commit gives the
 # same bytes, wherever the clone lies and whenever the script runs. Every time stamp is the
 # commit's time (SOURCE_DATE_EPOCH), no path of the clone enters a binary, the binaries are
@@ -46,8 +47,8 @@ pkg=build/release-pkg
 rm -rf "$linux" "$win64" "$pkg" dist
 mkdir -p "$pkg" dist
 
-# Build paths are written as relative to the source tree (__FILE__, debug paths), so the clone's
-# place leaves no trace. The flags go in through the environment, which CMake adds to the
+# Build paths are written as relative to the source tree (-ffile-prefix-map maps those of
+# __FILE__ and of debug information), so the clone's place leaves no trace. The flags go in through the environment, which CMake adds to the
 # toolchain's own (the Windows toolchain's -static); the user's own CXXFLAGS and LDFLAGS are left
 # out. A PE file carries a link time stamp unless told not to.
 configure() {  # configure BUILD_DIR LDFLAGS [CMAKE_ARGUMENTS...]
@@ -58,7 +59,7 @@ configure() {  # configure BUILD_DIR LDFLAGS [CMAKE_ARGUMENTS...]
     -DPELT_BUILD_BENCH=OFF -DPELT_BUILD_FUZZ=OFF "$@" >/dev/null
   cmake --build "$dir" -j2
 }
-configure "$linux" "" -DCMAKE_INSTALL_PREFIX=/usr
+configure "$linux" "" -DCMAKE_CXX_COMPILER=g++ -DCMAKE_INSTALL_PREFIX=/usr
 configure "$win64" "-Wl,--no-insert-timestamp" --toolchain cmake/mingw-w64.cmake
 
 # The version as CMake read it from project().
