@@ -10,11 +10,12 @@
 #
 #   scripts/release.sh
 #
-# VERSION is the one of project() in CMakeLists.txt, as CMake reads it. The work tree must have no uncommitted
-# changes: the packages are those of the commit. They are reproducible: the same commit gives the
-# same bytes, wherever the clone lies and whenever the script runs. Every time stamp is the
-# commit's time (SOURCE_DATE_EPOCH), no path of the clone enters a binary, the binaries are
-# stripped, and the archives list their files in a fixed order with fixed owners and modes.
+# VERSION is the one of project() in CMakeLists.txt, as CMake reads it. The work tree must have no
+# uncommitted changes: the packages are those of the commit. They are reproducible: the same
+# commit gives the same bytes, wherever the clone lies and whenever the script runs. Every time
+# stamp is the commit's time (SOURCE_DATE_EPOCH), no path of the clone enters a binary, the
+# binaries are stripped, and the archives list their files in a fixed order with fixed owners and
+# modes.
 # pelt is built alone (release, no tests) in build/release-linux and build/release-win64; the
 # packages are staged in build/release-pkg.
 set -euo pipefail
@@ -48,9 +49,10 @@ rm -rf "$linux" "$win64" "$pkg" dist
 mkdir -p "$pkg" dist
 
 # Build paths are written as relative to the source tree (-ffile-prefix-map maps those of
-# __FILE__ and of debug information), so the clone's place leaves no trace. The flags go in through the environment, which CMake adds to the
-# toolchain's own (the Windows toolchain's -static); the user's own CXXFLAGS and LDFLAGS are left
-# out. A PE file carries a link time stamp unless told not to.
+# __FILE__ and of debug information), so the clone's place leaves no trace. The flags go in
+# through the environment, which CMake adds to the toolchain's own (the Windows toolchain's
+# -static); the user's own CXXFLAGS and LDFLAGS are left out. A PE file carries a link time stamp
+# unless told not to.
 configure() {  # configure BUILD_DIR LDFLAGS [CMAKE_ARGUMENTS...]
   local dir=$1 ldflags=$2
   shift 2
