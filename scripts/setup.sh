@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Installs what building (for Linux and for Windows), testing, benchmarking and fuzzing pelt
-# needs, from Debian's packages, when it is missing. Safe to run again: it installs nothing that
-# is already there.
+# Installs what building (for Linux and for Windows), testing, benchmarking, fuzzing and packaging
+# pelt needs, from Debian's packages, when it is missing. Safe to run again: it installs nothing
+# that is already there.
 set -euo pipefail
 
 packages=(
@@ -11,6 +11,7 @@ packages=(
   libbenchmark-dev time            # benchmarks and their peak-memory figures
   clang libclang-rt-14-dev         # libFuzzer and the sanitizers' runtime for the fuzz build
   g++-mingw-w64-x86-64-posix wine64  # pelt.exe for Windows, and Wine to run its tests
+  git dpkg-dev zip unzip           # the release packages (scripts/release.sh) and their check
 )
 
 missing=()
