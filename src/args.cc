@@ -6,13 +6,16 @@ namespace pelt {
 
 namespace {
 
-constexpr char kShort[] = ":a:hlo:";
-enum LongOnly { kVersion = 256, kStrictTga, kNoSizeLimit };
+constexpr char kShort[] = ":a:hlo:qt";
+enum LongOnly { kVersion = 256, kStrictTga, kNoSizeLimit, kRaw };
 constexpr option kLong[] = {
     {"archive", required_argument, nullptr, 'a'},
     {"help", no_argument, nullptr, 'h'},
     {"list", no_argument, nullptr, 'l'},
     {"output-dir", required_argument, nullptr, 'o'},
+    {"contents", no_argument, nullptr, 't'},
+    {"quiet", no_argument, nullptr, 'q'},
+    {"raw", no_argument, nullptr, kRaw},
     {"version", no_argument, nullptr, kVersion},
     {"strict-tga", no_argument, nullptr, kStrictTga},
     {"no-size-limit", no_argument, nullptr, kNoSizeLimit},
@@ -66,6 +69,15 @@ Args ParseArgs(std::span<const std::string_view> args) {
       case kNoSizeLimit:
         out.options.size_limit = false;
         break;
+      case 't':
+        out.options.contents = true;
+        break;
+      case 'q':
+        out.options.quiet = true;
+        break;
+      case kRaw:
+        out.options.raw = true;
+        break;
       case 'a':
       case 'o':
         if (*optarg == '\0')  // named as given: "-o", "-lo" or "--output-dir="
@@ -91,12 +103,15 @@ Args ParseArgs(std::span<const std::string_view> args) {
                          "unknown option");
     }
   }
-  if (argc - optind < 2) return Just(Command::kUsage);
+  // Without -t: ARCHIVE, then the models; with it, every name is an archive.
+  const int archives = out.options.contents ? argc - optind : 1;
+  if (out.options.contents ? archives + more_archives.size() == 0 : argc - optind < 2)
+    return Just(Command::kUsage);
   out.command = Command::kRun;
-  out.options.archives.emplace_back(argv[optind]);
-  out.options.archives.insert(out.options.archives.end(), more_archives.begin(),
-                              more_archives.end());
-  out.options.models.assign(argv.begin() + optind + 1, argv.end() - 1);
+  Options& o = out.options;
+  o.archives.assign(argv.begin() + optind, argv.begin() + optind + archives);
+  o.archives.insert(o.archives.end(), more_archives.begin(), more_archives.end());
+  o.models.assign(argv.begin() + optind + archives, argv.end() - 1);
   return out;
 }
 

@@ -41,7 +41,47 @@ StepNames OutputNames(std::string_view entry_name) {
   return names;
 }
 
+bool EndsWithFolded(std::string_view name, std::string_view suffix) {
+  return name.size() >= suffix.size() &&
+         FoldedName(name.substr(name.size() - suffix.size())) == FoldedName(suffix);
+}
+
+bool IsPattern(std::string_view arg) { return arg.find_first_of("*?[") != std::string_view::npos; }
+
 namespace {
+
+unsigned char Fold(char c) {
+  const auto u = static_cast<unsigned char>(c);
+  return u >= 'A' && u <= 'Z' ? static_cast<unsigned char>(u - 'A' + 'a') : u;
+}
+
+// Whether the item of `pattern` at `p` (not a star: a question mark, a class or an ordinary
+// character) matches `c`; `*next` is set to the position after the item.
+bool ItemMatches(std::string_view pattern, std::size_t p, char c, std::size_t* next) {
+  *next = p + 1;
+  if (pattern[p] == '?') return true;
+  if (pattern[p] == '[') {
+    std::size_t i = p + 1;
+    const bool negated = i < pattern.size() && pattern[i] == '!';
+    if (negated) ++i;
+    const std::size_t first = i;
+    bool in_set = false;
+    for (; i < pattern.size() && (pattern[i] != ']' || i == first); ++i) {
+      const unsigned char low = Fold(pattern[i]);
+      unsigned char high = low;
+      if (i + 2 < pattern.size() && pattern[i + 1] == '-' && pattern[i + 2] != ']') {
+        high = Fold(pattern[i + 2]);
+        i += 2;
+      }
+      if (low <= Fold(c) && Fold(c) <= high) in_set = true;
+    }
+    if (i < pattern.size()) {
+      *next = i + 1;
+      return in_set != negated;
+    }
+  }
+  return Fold(pattern[p]) == Fold(c);
+}
 
 // A device name, alone or before an extension ("aux.tga"), opens the device on Windows, not a
 // file.
@@ -56,6 +96,33 @@ bool IsWindowsDeviceName(std::string_view name) {
 }
 
 }  // namespace
+
+bool MatchesPattern(std::string_view pattern, std::string_view name) {
+  // Items match one character each, so only a star can take more: on a mismatch the last star
+  // takes one character more and matching resumes after it. Earlier stars never need to, which
+  // keeps the time at most the product of the lengths.
+  std::size_t p = 0;
+  std::size_t n = 0;
+  std::size_t after_star = std::string_view::npos;
+  std::size_t star_end = 0;  // where in `name` the last star's match ends
+  while (n < name.size()) {
+    std::size_t next = 0;
+    if (p < pattern.size() && pattern[p] == '*') {
+      after_star = ++p;
+      star_end = n;
+    } else if (p < pattern.size() && ItemMatches(pattern, p, name[n], &next)) {
+      p = next;
+      ++n;
+    } else if (after_star != std::string_view::npos) {
+      p = after_star;
+      n = ++star_end;
+    } else {
+      return false;
+    }
+  }
+  while (p < pattern.size() && pattern[p] == '*') ++p;
+  return p == pattern.size();
+}
 
 bool IsPlainFileName(std::string_view name, NameRules rules) {
   if (name.empty() || name == "." || name == "..") return false;

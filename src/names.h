@@ -27,6 +27,19 @@ struct StepNames {
 };
 StepNames OutputNames(std::string_view entry_name);
 
+// Whether `name` ends with `suffix`, ignoring ASCII case.
+bool EndsWithFolded(std::string_view name, std::string_view suffix);
+
+// Whether a model argument is a pattern over entry names: it holds '*', '?' or '['.
+bool IsPattern(std::string_view arg);
+
+// Whether the whole of `name` matches `pattern`, ASCII case ignored: '*' matches any run of
+// characters, '?' one character, and a class one character of a set: "[abc]", "[a-z]", or with
+// '!' first ("[!a-z]") one character outside it; a ']' right after "[" or "[!" is one of the set,
+// and a '[' with no ']' after it is an ordinary character. Takes time proportional to the
+// lengths of the two multiplied at worst, whatever the pattern.
+bool MatchesPattern(std::string_view pattern, std::string_view name);
+
 // The file-name rules of a system: what a name must avoid to be created as it is.
 enum class NameRules { kPosix, kWindows };
 #ifdef _WIN32

@@ -29,15 +29,23 @@ constexpr char kOptionsHelp[] =
     "\n"
     "\n"
     "usage: pelt [OPTIONS] ARCHIVE MODEL [MODEL...]\n"
+    "       pelt -t [OPTIONS] ARCHIVE [ARCHIVE...]\n"
     "Each texture the models refer to comes from the first archive that holds it:\n"
     "ARCHIVE, then each -a archive in the order given. A MODEL that is not a file\n"
-    "is read from the archive entry of that name.\n"
+    "is read from the archive entry of that name. A MODEL with *, ? or [ that is\n"
+    "not a file is a pattern: every entry whose name matches it (ignoring case)\n"
+    "is a model; quote it, as in 'units.mix' '*.kzm'.\n"
     "\n"
     "options (anywhere before --):\n"
     "  -a, --archive FILE    also search FILE for textures and models, after ARCHIVE\n"
     "  -o, --output-dir DIR  write the textures into DIR, creating it when missing\n"
     "  -l, --list            list the textures the models refer to and where the\n"
     "                        archives hold them; write nothing\n"
+    "  -t, --contents        list every entry of the archives and what it is; write\n"
+    "                        nothing\n"
+    "      --raw             write DDS entries as stored (NAME.dds) instead of\n"
+    "                        converting them\n"
+    "  -q, --quiet           print no \"now writing\" lines\n"
     "      --strict-tga      write 0x28 in the TGA image descriptor instead of 0x2F\n"
     "                        (for readers that refuse 15 attribute bits)\n"
     "      --no-size-limit   write even when the run would write more than 9 times\n"
@@ -77,7 +85,8 @@ class Runner {
 
   bool LoadArchives();
   bool ReadModels();
-  Result<ModelTextures> ReadModel(const std::string& path);
+  bool Collect(const std::string& subject, const Result<ModelTextures>& textures);
+  void ListContents();
   void List();
   bool TooLarge();
   void Write(const PlannedWrite& w);
@@ -93,8 +102,13 @@ class Runner {
 };
 
 int Runner::Run() {
-  if (!LoadArchives() || !ReadModels()) return kExitReported;
-  plan_ = MakePlan(archives_, wanted_);
+  if (!LoadArchives()) return kExitReported;
+  if (options_.contents) {
+    ListContents();
+    return ExitStatus();
+  }
+  if (!ReadModels()) return kExitReported;
+  plan_ = MakePlan(archives_, wanted_, options_.raw);
   if (options_.list) {
     List();
     TooLarge();
@@ -133,35 +147,65 @@ bool Runner::LoadArchives() {
   return true;
 }
 
-// A model is a file, or, where no file of that name exists, the entry of that name in the first
-// archive that has one (the last such entry of that archive, as a later entry wins in a run).
-Result<ModelTextures> Runner::ReadModel(const std::string& path) {
-  auto file = InputFile::Open(path);
-  if (file.ok()) return ScanTextureNames(*file);
-  if (file.status().code() != Code::kNotFound) return file.status();
-  const std::optional<EntryRef> found = FindEntry(archives_, path);
-  if (!found) return Status::NotFound("no such file, nor an entry of " + Archives());
-  const Archive& a = archives_[found->archive];
-  const auto place = PlaceOf(a.dir, found->entry);
-  if (!place.ok()) return place.status();
-  return ScanTextureNames(SliceSource(*a.bytes, place->offset, place->size));
-}
-
+// A MODEL argument is a file; where no file of that name exists, the entry of that name (FindEntry)
+// or, for a pattern, every entry that matches it (MatchEntries). A model that cannot be read, or
+// found, ends the run before anything is written.
 bool Runner::ReadModels() {
-  for (const std::string& path : options_.models) {
-    auto textures = ReadModel(path);
-    if (!textures.ok()) {
-      Report(path, textures.status().message());
+  for (const std::string& arg : options_.models) {
+    auto file = InputFile::Open(arg);
+    if (file.ok() || file.status().code() != Code::kNotFound) {
+      if (!Collect(arg, file.ok() ? ScanTextureNames(*file) : file.status())) return false;
+      continue;
+    }
+    const bool pattern = IsPattern(arg);
+    std::vector<EntryRef> entries;
+    if (pattern) {
+      entries = MatchEntries(archives_, arg);
+    } else if (const auto entry = FindEntry(archives_, arg)) {
+      entries.push_back(*entry);
+    }
+    if (entries.empty()) {
+      Report(arg,
+             (pattern ? "matches no entry of " : "no such file, nor an entry of ") + Archives());
       return false;
     }
-    if (textures->name_cut_short) {
-      Report(path, "texture-name chunk at offset " + std::to_string(textures->cut_short_offset) +
-                       " is cut short by the end of the file; its name is dropped");
+    for (const EntryRef& e : entries) {
+      const Archive& a = archives_[e.archive];
+      // A model a pattern found is reported by its entry's name.
+      const std::string& subject = pattern ? a.dir.filenames[e.entry] : arg;
+      if (!Collect(subject, ScanModelEntry(a, e.entry))) return false;
     }
-    if (textures->texturenames.empty()) Report(path, "names no textures");
-    for (std::string& name : textures->texturenames) wanted_.push_back(std::move(name));
   }
   return true;
+}
+
+// Adds a model's texture names to the wanted ones, reporting what is wrong with it; false when it
+// could not be read.
+bool Runner::Collect(const std::string& subject, const Result<ModelTextures>& textures) {
+  if (!textures.ok()) {
+    Report(subject, textures.status().message());
+    return false;
+  }
+  if (textures->name_cut_short) {
+    Report(subject, "texture-name chunk at offset " + std::to_string(textures->cut_short_offset) +
+                        " is cut short by the end of the file; its name is dropped");
+  }
+  if (textures->texturenames.empty()) Report(subject, "names no textures");
+  wanted_.insert(wanted_.end(), textures->texturenames.begin(), textures->texturenames.end());
+  return true;
+}
+
+// Prints every entry of every archive, in search order and index order, with what it is; the
+// archive's path leads each line when there are several. An unusable entry is information here,
+// not a failure.
+void Runner::ListContents() {
+  for (const Archive& a : archives_) {
+    for (std::size_t i = 0; i < a.dir.filenames.size(); ++i) {
+      std::string line = archives_.size() > 1 ? Printable(a.path) + "\t" : "";
+      line += Printable(a.dir.filenames[i]) + "\t" + DescribeEntry(a, i) + "\n";
+      std::fputs(line.c_str(), out_);
+    }
+  }
 }
 
 // Prints each wanted texture (model order, first spelling) with the entry the run would leave on
@@ -183,6 +227,8 @@ void Runner::List() {
       reported_ = true;
     } else if (w.step == Step::kTga) {
       line += "tga " + std::to_string(w.size) + " bytes";
+    } else if (w.step == Step::kRawDds) {
+      line += "dds " + std::to_string(w.size) + " bytes";
     } else {
       line += std::string("dds ") + FormatName(w.surface.format) + " " +
               std::to_string(w.surface.width) + "x" + std::to_string(w.surface.height);
@@ -221,10 +267,12 @@ void Runner::Write(const PlannedWrite& w) {
   const InputFile& archive = files_[w.archive];
   auto file = OutputFile::Create(options_.output_dir);  // empty: the current directory
   if (!file.ok()) return Report(w.name, file.status().message());
-  std::fprintf(out_, "now writing %s\n", w.name.c_str());
-  std::fflush(out_);
+  if (!options_.quiet) {
+    std::fprintf(out_, "now writing %s\n", w.name.c_str());
+    std::fflush(out_);
+  }
   Status s =
-      w.step == Step::kTga
+      w.step != Step::kDds
           ? file->CopyFrom(archive, w.place.offset, w.size)
           : ConvertDdsToTga(archive, w.place.offset, w.surface,
                             options_.strict_tga ? kTgaDescriptorStrict : kTgaDescriptor, &*file);

@@ -4,6 +4,7 @@
 #include <array>
 #include <limits>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "names.h"
 #include "tga.h"
@@ -16,6 +17,14 @@ std::uint64_t SaturatingAdd(std::uint64_t a, std::uint64_t b) {
   return b > std::numeric_limits<std::uint64_t>::max() - a
              ? std::numeric_limits<std::uint64_t>::max()
              : a + b;
+}
+
+// The surface of the DDS entry at `place`, from its first bytes.
+Result<DdsSurface> ReadDdsSurface(const Archive& archive, const EntryPlace& place) {
+  std::array<std::uint8_t, kDdsHeaderSize> head{};
+  const auto got = std::span(head).first(std::min<std::uint64_t>(kDdsHeaderSize, place.size));
+  if (Status s = archive.bytes->ReadAt(place.offset, got); !s.ok()) return s;
+  return CheckDdsEntry(got, place.size);
 }
 
 // Checks a step's output name and its entry, and works out what the file will hold.
@@ -31,16 +40,12 @@ void Check(const Archive& archive, PlannedWrite* w) {
   }
   w->place = *place;
   const std::uint64_t size = place->size;
-  if (w->step == Step::kTga) {
+  if (w->step != Step::kDds) {
     w->size = size;
     return;
   }
   // The DDS step reads the entry's first bytes and checks them before anything is created.
-  std::array<std::uint8_t, kDdsHeaderSize> head{};
-  const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(kDdsHeaderSize, size));
-  auto got = std::span(head).first(n);
-  if (w->refusal = archive.bytes->ReadAt(place->offset, got); !w->refusal.ok()) return;
-  auto surface = CheckDdsEntry(got, size);
+  const auto surface = ReadDdsSurface(archive, *place);
   if (!surface.ok()) {
     w->refusal = surface.status();
     return;
@@ -51,7 +56,7 @@ void Check(const Archive& archive, PlannedWrite* w) {
 
 }  // namespace
 
-Plan MakePlan(std::span<const Archive> archives, std::span<const std::string> wanted) {
+Plan MakePlan(std::span<const Archive> archives, std::span<const std::string> wanted, bool raw) {
   Plan plan;
   std::unordered_map<std::string, std::size_t> texture_of;  // folded name -> plan.textures
   for (const std::string& name : wanted) {
@@ -77,8 +82,8 @@ Plan MakePlan(std::span<const Archive> archives, std::span<const std::string> wa
         PlannedWrite& w = plan.writes.emplace_back();
         w.archive = a;
         w.entry = i;
-        w.step = step;
-        w.name = **name;
+        w.step = step == Step::kDds && raw ? Step::kRawDds : step;
+        w.name = w.step == Step::kRawDds ? FoldedName(dir.filenames[i]) : **name;
         Check(archives[a], &w);
         // A later write of the same name replaces an earlier one; a refused one replaces nothing.
         const std::size_t index = plan.writes.size() - 1;
@@ -108,6 +113,45 @@ std::optional<EntryRef> FindEntry(std::span<const Archive> archives, std::string
       if (FoldedName(names[i]) == key) return EntryRef{a, i};
   }
   return std::nullopt;
+}
+
+std::vector<EntryRef> MatchEntries(std::span<const Archive> archives, std::string_view pattern) {
+  std::vector<EntryRef> found;
+  std::unordered_set<std::string> seen;
+  for (const Archive& a : archives) {
+    for (const std::string& name : a.dir.filenames) {
+      if (MatchesPattern(pattern, name) && seen.insert(FoldedName(name)).second)
+        found.push_back(*FindEntry(archives, name));
+    }
+  }
+  return found;
+}
+
+Result<ModelTextures> ScanModelEntry(const Archive& archive, std::size_t entry) {
+  const auto place = PlaceOf(archive.dir, entry);
+  if (!place.ok()) return place.status();
+  return ScanTextureNames(SliceSource(*archive.bytes, place->offset, place->size));
+}
+
+std::string DescribeEntry(const Archive& archive, std::size_t entry) {
+  const std::string& name = archive.dir.filenames[entry];
+  const auto place = PlaceOf(archive.dir, entry);
+  if (!place.ok()) return "unusable: " + place.status().message();
+  if (EndsWithFolded(name, ".dds")) {
+    const auto s = ReadDdsSurface(archive, *place);
+    if (!s.ok()) return "unusable: " + s.status().message();
+    return std::string("dds ") + FormatName(s->format) + " " + std::to_string(s->width) + "x" +
+           std::to_string(s->height);
+  }
+  const std::string bytes = std::to_string(place->size) + " bytes";
+  if (EndsWithFolded(name, ".tga")) return "tga " + bytes;
+  if (!EndsWithFolded(name, ".kzm")) return bytes;
+  const auto model = ScanModelEntry(archive, entry);
+  if (!model.ok()) return "unusable: " + model.status().message();
+  std::unordered_set<std::string> textures;
+  for (const std::string& t : model->texturenames) textures.insert(FoldedName(t));
+  return "kzm model, " + std::to_string(textures.size()) +
+         (textures.size() == 1 ? " texture" : " textures");
 }
 
 }  // namespace pelt

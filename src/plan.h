@@ -15,6 +15,7 @@
 #include "byte_source.h"
 #include "dds.h"
 #include "mix_reader.h"
+#include "model_scan.h"
 #include "status.h"
 
 namespace pelt {
@@ -27,7 +28,8 @@ struct Archive {
   MixDirectory dir;
 };
 
-enum class Step : std::uint8_t { kTga, kDds };
+// The TGA step copies an entry; the DDS step converts one, or with --raw copies it as stored.
+enum class Step : std::uint8_t { kTga, kDds, kRawDds };
 
 // One write the run makes, or refuses to make, for one step of one entry.
 struct PlannedWrite {
@@ -59,8 +61,11 @@ struct Plan {
 };
 
 // Decides the run over `archives` (in search order) for the texture names `wanted` (all models'
-// names in order, repeats and any case allowed). Reads only the DDS entries' headers.
-Plan MakePlan(std::span<const Archive> archives, std::span<const std::string> wanted);
+// names in order, repeats and any case allowed). Reads only the DDS entries' headers. With `raw`,
+// the DDS step copies an entry under its own lower-cased name instead of converting it, and
+// checks only its place.
+Plan MakePlan(std::span<const Archive> archives, std::span<const std::string> wanted,
+              bool raw = false);
 
 // An entry of one of the run's archives.
 struct EntryRef {
@@ -72,5 +77,19 @@ struct EntryRef {
 // (in search order) with an entry whose name matches it as texture names match, the last such
 // entry, as a later entry wins in a run.
 std::optional<EntryRef> FindEntry(std::span<const Archive> archives, std::string_view name);
+
+// The entries whose names match `pattern` (names.h), as models: every archive in search order,
+// each in index order, each distinct name (ignoring case) once, as FindEntry finds it.
+std::vector<EntryRef> MatchEntries(std::span<const Archive> archives, std::string_view pattern);
+
+// The texture names of the model in entry `entry` of `archive`.
+Result<ModelTextures> ScanModelEntry(const Archive& archive, std::size_t entry);
+
+// What entry `entry` of `archive` is, as --contents shows it: "dds FORMAT WxH" for a DDS entry
+// (its name ends ".dds", ignoring case) that can be converted, "tga N bytes", "kzm model, N
+// textures" (distinct names, ignoring case) for a model, "N bytes" for any other entry, or
+// "unusable: REASON" for an entry outside the archive, a DDS entry that cannot be converted or a
+// model that cannot be scanned.
+std::string DescribeEntry(const Archive& archive, std::size_t entry);
 
 }  // namespace pelt

@@ -34,6 +34,30 @@ TEST(Names, PlainFileNames) {
   }
 }
 
+TEST(Names, Patterns) {
+  struct Case {
+    const char* pattern;
+    const char* name;
+    bool matches;
+  };
+  const Case kCases[] = {
+      {"*.kzm", "Units/A.KZM", true},
+      {"*.kzm", "a.kzm.bak", false},
+      {"a?c", "abc", true},
+      {"a?c", "ac", false},
+      {"*a*b", "aXab", true},
+      {"*", "", true},
+      {"[a-c]x", "Bx", true},
+      {"[!a-c]x", "bx", false},
+      {"[!a-c]x", "dx", true},
+      {"[]a]", "]", true},
+      {"[a", "[a", true},
+      {"[ab]", "c", false},
+  };
+  for (const Case& c : kCases)
+    EXPECT_EQ(MatchesPattern(c.pattern, c.name), c.matches) << c.pattern << " " << c.name;
+}
+
 // A 4 x 4 DXT1 entry of 136 bytes: its image is 82 bytes.
 const Bytes kDds = DdsBuilder(4, 4).Data(Bytes(8)).Build();
 const Bytes kShortDds(kDds.begin(), kDds.end() - 9);  // 127 bytes
@@ -55,12 +79,46 @@ std::string Describe(const Plan& plan) {
   return s;
 }
 
+// Archives read from memory, as a run holds them.
+struct Archives {
+  explicit Archives(const std::vector<MixBuilder>& mixes) {
+    for (const MixBuilder& m : mixes) bytes.push_back(m.Build());
+    for (const Bytes& b : bytes) sources.emplace_back(b);
+    for (const MemorySource& source : sources)
+      archives.push_back({"", &source, ParseMixDirectory(source).value()});
+  }
+  std::vector<Bytes> bytes;
+  std::vector<MemorySource> sources;
+  std::vector<Archive> archives;
+};
+
+TEST(Plan, DescribeEntry) {
+  const Bytes model = ModelOf({"a.tga", "b.tga", "A.TGA"});
+  const Archives a({MixBuilder()
+                        .Add("a.DDS", kDds)
+                        .Add("b.dds", kShortDds)
+                        .Add("c.Tga", "tga")
+                        .Add("d.kzm", model)
+                        .Add("e.KZM", ModelOf({"x"}))
+                        .Add("readme", "text")
+                        .Add("f.dds", "")
+                        .Place(1 << 20, 0)});
+  std::string got;
+  for (std::size_t i = 0; i < 7; ++i) got += DescribeEntry(a.archives[0], i) + "\n";
+  EXPECT_EQ(
+      got,
+      "dds DXT1 4x4\nunusable: DDS entry is 127 bytes, shorter than its 128-byte header\n"
+      "tga 3 bytes\nkzm model, 2 textures\nkzm model, 1 texture\n4 bytes\n"
+      "unusable: entry lies outside the archive (offset 1048576, size 0, archive 480 bytes)\n");
+}
+
 TEST(Plan, DecidesEveryWrite) {
   struct Case {
     const char* what;
     std::vector<MixBuilder> archives;
     std::vector<std::string> wanted;
     std::string plan;
+    bool raw = false;
   };
   // clang-format off
   const Case kCases[] = {
@@ -86,6 +144,11 @@ TEST(Plan, DecidesEveryWrite) {
        {"rock.tga", "moss.tga"},
        "0.0 dds rock.tga DDS entry is 127 bytes, shorter than its 128-byte header\n"
        "2.1 dds moss.tga 82\nrock.tga <- 0\nmoss.tga <- 1\nfrom 0 2"},
+      {"--raw: DDS entries as stored, under their own names, only their place checked",
+       {MixBuilder().Add("Rock.DDS", kDxt2).Add("far.dds", "").Place(1 << 20, 0)},
+       {"rock.tga", "far.tga"},
+       "0.0 dds rock.dds 144\n0.1 dds far.dds entry lies outside the archive (offset 1048576, "
+       "size 0, archive 211 bytes)\nrock.tga <- 0\nfar.tga <- 1\nfrom 0", true},
       {"the last write not refused is the outcome",
        {MixBuilder().Add("rock.tga", "x").Add("rock.dds", kShortDds).Add("moss.dds", kDds)
             .Add("moss.tga", "y")},
@@ -95,16 +158,8 @@ TEST(Plan, DecidesEveryWrite) {
   };
   // clang-format on
   for (const Case& c : kCases) {
-    std::vector<Bytes> bytes;
-    for (const MixBuilder& m : c.archives) bytes.push_back(m.Build());
-    std::vector<MemorySource> sources(bytes.begin(), bytes.end());
-    std::vector<Archive> archives;
-    for (const MemorySource& source : sources) {
-      auto dir = ParseMixDirectory(source);
-      ASSERT_TRUE(dir.ok());
-      archives.push_back({"", &source, std::move(*dir)});
-    }
-    const Plan plan = MakePlan(archives, c.wanted);
+    const Archives a(c.archives);
+    const Plan plan = MakePlan(a.archives, c.wanted, c.raw);
     EXPECT_EQ(Describe(plan), c.plan) << c.what;
     std::uint64_t bytes_written = 0;
     for (const PlannedWrite& w : plan.writes) bytes_written += w.refusal.ok() ? w.size : 0;

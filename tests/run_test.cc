@@ -144,6 +144,7 @@ TEST(Run, CommandLine) {
   // clang-format off
   const Case kCases[] = {
       {"one file name: the usage text", {"a.mix"}, 1, kUsage, ""},
+      {"-t and no archive: the usage text", {"-t"}, 1, kUsage, ""},
       {"an unknown option", {"-x", "a.mix", "m.kzm"}, 1, "", "pelt: -x" + unknown},
       {"an unknown long option", {"--bogus", "a.mix", "m.kzm"}, 1, "", "pelt: --bogus" + unknown},
       {"an option without its argument", {"a.mix", "m.kzm", "-a"}, 1, "",
@@ -163,6 +164,12 @@ TEST(Run, Writes) {
   const Files strict = With(kMade, {{"moss.tga", ReferenceTga(kDds, 0x28)}});
   const Files models = {{"r.kzm", ModelOf({"rock.tga"})},
                         {"s.kzm", ModelOf({"ROCK.tga", "moss.tga"})}};
+  const Files patterns = {
+      {"a.mix", MixBuilder(kArchive).Add("In.kzm", ModelOf({"rock.tga"})).Build()},
+      {"b.mix", MixBuilder().Add("in.KZM", ModelOf({"x.tga"})).Add("two.kzm", kModel).Build()},
+      {"m.kzm", ModelOf({"x.tga"})}};
+  const Files raw =
+      Inputs(MixBuilder(kArchive).Add("Bad.DDS", kShortDds), {"rock.tga", "MOSS.tga", "bad.tga"});
   const Bytes inner =
       MixBuilder(kArchive).Add("Inner.KZM", kModel).Add("m.kzm", ModelOf({"x.tga"})).Build();
   // clang-format off
@@ -174,6 +181,12 @@ TEST(Run, Writes) {
        With(kIn, {{"\xC3\xA4.mix", kIn.at("a.mix")}})},
       {"a model read from an entry, its name in any case; a model file wins over an entry",
        {"a.mix", "m.kzm", "inner.kzm"}, 0, kWrote, "", kMade, With(kIn, {{"a.mix", inner}})},
+      {"a pattern: entries of every archive as models, each name once from the first archive "
+       "with it; not matched against the disk", {"-a", "b.mix", "a.mix", "*.KZ?"}, 0, kWrote, "",
+       kMade, patterns},
+      {"--raw -q: DDS entries as stored under lower-case names, undecodable too; no lines",
+       {"--raw", "-q", "a.mix", "m.kzm"}, 0, "", "",
+       {{"moss.dds", kDds}, {"rock.tga", kTga}, {"bad.dds", kShortDds}}, raw},
       {"-a: a texture comes from the first archive with an entry for it; several models",
        {"-a", "b.mix", "a.mix", "r.kzm", "s.kzm"}, 0, "now writing rock.tga\nnow writing moss.tga\n",
        "", kMade, With(kTwo, models)},
@@ -227,6 +240,10 @@ TEST(Run, FatalErrorsWriteNothing) {
       {"a damaged archive with the identifier", kRunOut, 2, "",
        "pelt: a.mix: name table is cut short by the end of the file at name 2\n", {},
        With(kIn, {{"a.mix", damaged}})},
+      {"a pattern that matches nothing", {"-o", "o", "a.mix", "*.kzm"}, 2, "",
+       "pelt: *.kzm: matches no entry of a.mix\n"},
+      {"-t: an archive that cannot be read; nothing listed", {"-t", "a.mix", "none"}, 2, "",
+       "pelt: none: No such file or directory\n"},
       {"model missing", {"-o", "o", "a.mix", "none"}, 2, "",
        "pelt: none: no such file, nor an entry of a.mix\n"},
       {"output directory under a file", {"-o", "a.mix/o", "a.mix", "m.kzm"}, 2, "",
@@ -253,6 +270,13 @@ TEST(Run, List) {
        kRock + "gone.tga\tmissing\nbad.tga\tbad.dds\tunusable: " + kShort + "\n", "", {}, bad},
       {"two archives: the archive column", {"-l", "-a", "b.mix", "a.mix", "m.kzm"}, 0,
        "rock.tga\ta.mix" + kRock.substr(8) + "MOSS.tga\tb.mix" + moss.substr(8), "", {}, kTwo},
+      {"--raw: a DDS entry as stored", {"-l", "--raw", "a.mix", "m.kzm"}, 0,
+       kRock + "MOSS.tga\tMoss.DDS\tdds 136 bytes\n", ""},
+      {"-t: every entry", {"-t", "a.mix"}, 0,
+       "Moss.DDS\tdds DXT1 4x4\nRock.TGA\ttga 50001 bytes\nx.tga\ttga 0 bytes\n", ""},
+      {"-t, two archives: the archive column", {"-t", "a.mix", "-a", "b.mix"}, 0,
+       "a.mix\tRock.TGA\ttga 50001 bytes\nb.mix\trock.tga\ttga 2 bytes\nb.mix\tMoss.DDS\tdds DXT1 4x4\n",
+       "", {}, kTwo},
   };
   // clang-format on
   for (const Case& c : kCases) Check(c);
