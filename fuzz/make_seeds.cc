@@ -18,21 +18,33 @@ Bytes Run(std::uint8_t flags, std::initializer_list<Bytes> parts) {
 int main(int argc, char** argv) {
   if (argc != 2) return 1;
   std::mt19937 rng(1);
-  // clang-format off
-  const Bytes model = ModelBuilder().Begin().Texture("Rock.tga").Chunk(7, {1}).Texture("moss.TGA")
-                          .End().Texture("gone.tga").Header(50, 9).Build();
+  const Bytes model = ModelBuilder()
+                          .Begin()
+                          .Texture("Rock.tga")
+                          .Chunk(7, {1})
+                          .Texture("moss.TGA")
+                          .End()
+                          .Texture("gone.tga")
+                          .Header(50, 9)
+                          .Build();
   const Bytes dds[] = {RandomDds(Fmt::kDxt1, 5, 3, &rng), RandomDds(Fmt::kDxt3, 8, 8, &rng),
                        RandomDds(Fmt::kDxt5, 1, 9, &rng)};
-  const Bytes a = MixBuilder().Add("rock.tga", "TGA").Add("Moss.dds", dds[2]).Add("m.kzm", model)
-                      .Build();
+  const Bytes a =
+      MixBuilder().Add("rock.tga", "TGA").Add("Moss.dds", dds[2]).Add("m.kzm", model).Build();
   const Bytes b = MixBuilder().Add("gone.dds", dds[1]).Add("rock.tga", "b").Build(true);
   const std::pair<std::string, Bytes> kSeeds[] = {
-      {"mix_directory/a", a}, {"mix_directory/b", b}, {"model_scan/m", model},
-      {"dds_entry/1", dds[0]}, {"dds_entry/3", dds[1]}, {"dds_entry/5", dds[2]},
-      {"run/run", Run(0, {a, model})}, {"run/list-two-archives", Run(1, {a, model, b})},
-      {"run/model-entry", Run(4, {a, {}, b, model})},
+      {"mix_directory/a", a},
+      {"mix_directory/b", b},
+      {"model_scan/m", model},
+      {"dds_entry/1", dds[0]},
+      {"dds_entry/3", dds[1]},
+      {"dds_entry/5", dds[2]},
+      {"run/run", Run(0, {a, model})},
+      {"run/list", Run(1, {a, model, b})},
+      {"run/raw-entry", Run(6, {a, {}, b, model})},
+      {"run/contents", Run(8, {a, {}, b})},
+      {"run/pattern", Run(16, {a, {}, b})},
   };
-  // clang-format on
   for (const auto& [name, bytes] : kSeeds) {
     const std::filesystem::path path = std::filesystem::path(argv[1]) / name;
     std::filesystem::create_directories(path.parent_path());

@@ -24,7 +24,6 @@ Result<MixDirectory> Parse(const Bytes& bytes) { return ParseMixDirectory(Memory
 TEST(MixReader, ReadsRecordsAndNames) {
   const MixBuilder two =
       MixBuilder().AddRawName(ToBytes({"Rock.TGA\0x", 10}), ToBytes("xyz")).Add("b", "pq");
-  const std::string n254(254, 'n');
   struct Case {
     Bytes archive;
     std::vector<std::string> names;
@@ -35,8 +34,6 @@ TEST(MixReader, ReadsRecordsAndNames) {
       {two.Build(true), {"Rock.TGA", "b"}, 0},
       // The name count made 1, at 16 + 5 + 4 + 2 x 12: the second name is never read.
       {Patch32(two.Build(), 49, 1), {"Rock.TGA"}, 3},
-      // A name of 254 characters and its NUL: the largest length byte.
-      {MixBuilder().Add(n254, "xyz").Add("b", "pq").Build(), {n254, "b"}, 0},
   };
   for (const Case& c : kCases) {
     for (std::size_t n = 0; n < c.archive.size() - c.unread; ++n)
@@ -64,13 +61,9 @@ TEST(MixReader, EveryDamageIsRefusedWithItsReason) {
   const Case kCases[] = {
       {First(good, 15), "header shorter than 16 bytes (file is 15 bytes)"},
       {Patch32(good, 4, -1), "index offset -1 lies outside the file (46 bytes)"},
-      {Patch32(good, 4, 43), "index offset 43 lies outside the file (46 bytes)"},
-      {Patch32(good, 8, 47), "name table offset 47 lies outside the file (46 bytes)"},
       {Patch32(good, 19, -1), "index count -1 is negative"},
-      {Patch32(good, 19, 2), "index count 2 needs 24 bytes, but only 23 follow the index offset"},
       {Patch32(good, 19, 0x15555556),  // 12 times that is 8 in 32 bits
        "index count 357913942 needs 4294967304 bytes, but only 23 follow the index offset"},
-      {Patch32(good, 35, -1), "name table count -1 is negative"},
       {Patch32(good, 35, 2), "name count 2 is larger than the index count 1"},
       {First(three, 65), "name count 3 is too large for the 5 bytes that follow the name table offset"},
       {First(three, 66), "name table is cut short by the end of the file at name 2"},
@@ -83,27 +76,6 @@ TEST(MixReader, EveryDamageIsRefusedWithItsReason) {
     ASSERT_FALSE(dir.ok()) << c.reason;
     EXPECT_EQ(dir.status().code(), Code::kCorrupt);
     EXPECT_EQ(dir.status().message(), c.reason);
-  }
-}
-
-// An entry lies inside the archive (here 19 bytes), ending at its end at the latest; its numbers
-// are signed.
-TEST(MixReader, PlaceOfAnEntry) {
-  struct Case {
-    std::int32_t offset, size;
-    bool inside;
-  };
-  const Case kCases[] = {
-      {16, 3, true}, {19, 0, true}, {16, 4, false}, {20, 0, false}, {-1, 1, false}, {16, -1, false},
-  };
-  for (const Case& c : kCases) {
-    const MixDirectory dir = {{{c.offset, c.size}}, {"a"}, 19};
-    const auto place = PlaceOf(dir, 0);
-    ASSERT_EQ(place.ok(), c.inside) << c.offset << " " << c.size;
-    if (c.inside) {
-      EXPECT_EQ(place->offset, static_cast<std::uint64_t>(c.offset));
-      EXPECT_EQ(place->size, static_cast<std::uint64_t>(c.size));
-    }
   }
 }
 
@@ -129,11 +101,7 @@ TEST(ModelScan, Walk) {
       {"100000 containers deep", deep.Texture("x").Build(), {"x"}},
       {"size 0: no name", M().Header(50, 0).Texture("b").Build(), {"b"}},
       {"size 1: an empty name", M().Chunk(7, {1}).Chunk(50, {0}).Texture("b").Build(), {"", "b"}},
-      {"any size word with the top bit set", M().Header(7, ~0u).Texture("b").Build(), {"b"}},
-      {"another chunk's payload", M().Chunk(7, ModelOf({"no"})).Texture("b").Build(), {"b"}},
-      {"a name ends at its NUL", M().Chunk(50, ToBytes({"a\0b", 3})).Build(), {"a"}},
       {"a name without a NUL", M().Chunk(50, ToBytes("ab")).Build(), {"ab"}},
-      {"another chunk cut short", M().Texture("a").Header(7, 20).Texture("b").Build(), {"a"}},
       {"a texture name cut short", M().Texture("a").Header(50, 20).Texture("b").Build(), {"a"}, 10},
   };
   // clang-format on
@@ -148,26 +116,6 @@ TEST(ModelScan, Walk) {
 }
 
 constexpr DxtFormat k1 = DxtFormat::kDxt1, k3 = DxtFormat::kDxt3, k5 = DxtFormat::kDxt5;
-
-// Random blocks (both DXT1 palette modes, equal endpoints, both DXT5 alpha modes) in rows with and
-// without gaps, at unaligned addresses, from a lone block to many.
-TEST(DxtPaths, EverySupportedPathDecodesAsTheReference) {
-  struct Shape {
-    std::uint32_t xblocks, yblocks;
-    std::size_t gap, lead;  // pixels after each row's blocks, and before the first
-  };
-  const Shape kShapes[] = {{1, 1, 0, 0}, {2, 3, 1, 3}, {3, 2, 7, 1}, {33, 2, 5, 2}, {64, 64, 0, 1}};
-  std::mt19937 rng(7);
-  for (DxtFormat f : {k1, k3, k5}) {
-    for (const Shape& s : kShapes) {
-      const Bytes blocks = RandomBlocks(f, s.xblocks * s.yblocks, &rng);
-      const std::size_t stride = 4 * s.xblocks + s.gap;
-      EXPECT_EQ(FirstPathUnlikeReference(f, blocks.data(), s.xblocks, s.yblocks, stride, s.lead),
-                -1)
-          << FormatName(f) << " " << s.xblocks << "x" << s.yblocks << " blocks";
-    }
-  }
-}
 
 // One block per rule, worked out by hand, through the reference and every supported path. Colour
 // index bytes E4: pixel n of the tile takes palette entry n % 4. DXT5 index bytes 88 C6 FA 88 C6
@@ -222,10 +170,7 @@ TEST(CheckDdsEntry, EachRefusalSaysWhy) {
       {Bytes(127), "DDS entry is 127 bytes, shorter than its 128-byte header"},
       {D(0, 0).FourCC(0x7E584420).Build(), "unsupported format \" DX~\""},
       {D(4, 4).FourCC(0x7F545844).Build(), "unsupported format 0x7F545844"},
-      {D(0, 16).Format(k5).Build(), "surface is 0x16" + kSides},
-      {D(16, 0).Data(Bytes(64)).Build(), "surface is 16x0" + kSides},
       {D(65536, 4).Build(), "surface is 65536x4" + kSides},
-      {D(4, 65536).Build(), "surface is 4x65536" + kSides},
       {D(5, 9).Data(Bytes(47)).Build(), "block data is 47 bytes; a 5x9 DXT1 surface needs 48"},
       {D(65535, 65535).Format(k3).Build(),
        "block data is 0 bytes; a 65535x65535 DXT3 surface needs 4294967296"},

@@ -143,15 +143,11 @@ TEST(Run, CommandLine) {
   const std::string unknown = ": unknown option (see pelt --help)\n";
   // clang-format off
   const Case kCases[] = {
-      {"one file name: the usage text", {"a.mix"}, 1, kUsage, ""},
-      {"-t and no archive: the usage text", {"-t"}, 1, kUsage, ""},
-      {"an unknown option", {"-x", "a.mix", "m.kzm"}, 1, "", "pelt: -x" + unknown},
-      {"an unknown long option", {"--bogus", "a.mix", "m.kzm"}, 1, "", "pelt: --bogus" + unknown},
-      {"an option without its argument", {"a.mix", "m.kzm", "-a"}, 1, "",
+      {"one file name", {"a.mix"}, 1, kUsage, ""},
+      {"-t, no archive", {"-t"}, 1, kUsage, ""},
+      {"no argument", {"a.mix", "m.kzm", "-a"}, 1, "",
        "pelt: -a: option requires an archive (see pelt --help)\n"},
-      {"an empty directory", {"-lo", "", "a.mix", "m.kzm"}, 1, "",
-       "pelt: -lo: option requires a directory (see pelt --help)\n"},
-      {"an empty archive name", {"--archive=", "a.mix", "m.kzm"}, 1, "",
+      {"empty argument", {"--archive=", "a.mix", "m.kzm"}, 1, "",
        "pelt: --archive=: option requires an archive (see pelt --help)\n"},
       {"--help", {"--help", "-x"}, 0, StartsWith(kUsage), ""},
       {"--version", {"--version", "a.mix", "m.kzm"}, 0, "pelt " PELT_VERSION "\n", ""},
@@ -170,24 +166,19 @@ TEST(Run, Writes) {
       {"m.kzm", ModelOf({"x.tga"})}};
   const Files raw =
       Inputs(MixBuilder(kArchive).Add("Bad.DDS", kShortDds), {"rock.tga", "MOSS.tga", "bad.tga"});
-  const Bytes inner =
-      MixBuilder(kArchive).Add("Inner.KZM", kModel).Add("m.kzm", ModelOf({"x.tga"})).Build();
   // clang-format off
   const Case kCases[] = {
-      {"a TGA entry copied, a DXT1 entry converted, lower-case names", kRun, 0, kWrote, "", kMade},
-      {"options after the file names: --strict-tga, -o DIR and its parent made, non-ASCII",
+      {"copied and converted", kRun, 0, kWrote, "", kMade},
+      {"options last, -o DIR/SUB, non-ASCII",
        {"\xC3\xA4.mix", "m.kzm", "--strict-tga", "--output-dir=d\xC3\xAFr/p"}, 0, kWrote, "",
        With(Under("d\xC3\xAFr/p", strict), {{"d\xC3\xAFr", kDir}}),
        With(kIn, {{"\xC3\xA4.mix", kIn.at("a.mix")}})},
-      {"a model read from an entry, its name in any case; a model file wins over an entry",
-       {"a.mix", "m.kzm", "inner.kzm"}, 0, kWrote, "", kMade, With(kIn, {{"a.mix", inner}})},
-      {"a pattern: entries of every archive as models, each name once from the first archive "
-       "with it; not matched against the disk", {"-a", "b.mix", "a.mix", "*.KZ?"}, 0, kWrote, "",
+      {"a pattern, not the disk's files", {"-a", "b.mix", "a.mix", "*.KZ?"}, 0, kWrote, "",
        kMade, patterns},
-      {"--raw -q: DDS entries as stored under lower-case names, undecodable too; no lines",
+      {"--raw -q",
        {"--raw", "-q", "a.mix", "m.kzm"}, 0, "", "",
        {{"moss.dds", kDds}, {"rock.tga", kTga}, {"bad.dds", kShortDds}}, raw},
-      {"-a: a texture comes from the first archive with an entry for it; several models",
+      {"-a, several models",
        {"-a", "b.mix", "a.mix", "r.kzm", "s.kzm"}, 0, "now writing rock.tga\nnow writing moss.tga\n",
        "", kMade, With(kTwo, models)},
   };
@@ -201,20 +192,20 @@ TEST(Run, Reports) {
       MixBuilder().Add("../x.tga", "x").Add("short.dds", kShortDds).Add("rock.tga", kTga);
   // clang-format off
   const Case kCases[] = {
-      {"refusals in run order, before anything of theirs is made; an old file of the name kept",
+      {"refusals; an old file kept",
        kRun, 2, "now writing rock.tga\n",
        "pelt: ../x.tga: not a plain file name; not written\npelt: short.tga: " + kShort + "\n",
        {{"rock.tga", kTga}},
        With(Inputs(refused, {"../x.tga", "short.tga", "rock.tga"}), {{"short.tga", ToBytes("kept")}})},
-      {"textures no archive holds, reported last, first spelling, once",
+      {"not found: last, once",
        {"-a", "b.mix", "a.mix", "m.kzm"}, 2, "now writing rock.tga\n",
        "pelt: Gone.tga: not found in any of the 2 archives\n", {{"rock.tga", kTga}},
        With(kTwo, {{"m.kzm", ModelOf({"Gone.tga", "rock.tga", "gone.TGA"})}})},
 #ifdef _WIN32
-      {"names Windows cannot hold", kRun, 2, "", "pelt: aux.tga: not a plain file name; not written\n",
+      {"a Windows device", kRun, 2, "", "pelt: aux.tga: not a plain file name; not written\n",
        {}, Inputs(MixBuilder().Add("AUX.tga", "x"), {"aux.tga"})},
 #endif
-      {"a texture name cut short by the end of a model; a model that names no textures",
+      {"a name cut short; no names",
        {"a.mix", "m.kzm", "e.kzm"}, 2, "now writing rock.tga\n",
        "pelt: m.kzm: texture-name chunk at offset 17 is cut short by the end of the file; its "
        "name is dropped\npelt: e.kzm: names no textures\n",
@@ -225,31 +216,21 @@ TEST(Run, Reports) {
 }
 
 TEST(Run, FatalErrorsWriteNothing) {
-  const Bytes damaged(kIn.at("a.mix").begin(), kIn.at("a.mix").end() - 1);
   // clang-format off
   const Case kCases[] = {
-      {"archive missing", {"-o", "o", "none", "m.kzm"}, 2, "",
-       "pelt: none: No such file or directory\n"},
-      {"archive a directory", {"-o", "o", "d", "m.kzm"}, 2, "", "pelt: d: Is a directory\n", {},
-       With(kIn, {{"d", kDir}})},
-      {"archive a FIFO: refused, not waited on", {"-o", "o", kF, "m.kzm"}, 2, "",
+      {"archive a FIFO", {"-o", "o", kF, "m.kzm"}, 2, "",
        StartsWith("pelt: " + kF + ": "), {}, With(kIn, {{kF, kFifo}})},
       {"archive and model swapped", {"-o", "o", "m.kzm", "a.mix"}, 2, "",
        "pelt: m.kzm: not a mix archive (no \"1XIM\" identifier; archive and model swapped?): index "
        "count 778789743 needs 9345476916 bytes, but only 21 follow the index offset\n"},
-      {"a damaged archive with the identifier", kRunOut, 2, "",
-       "pelt: a.mix: name table is cut short by the end of the file at name 2\n", {},
-       With(kIn, {{"a.mix", damaged}})},
-      {"a pattern that matches nothing", {"-o", "o", "a.mix", "*.kzm"}, 2, "",
+      {"a pattern matching nothing", {"-o", "o", "a.mix", "*.kzm"}, 2, "",
        "pelt: *.kzm: matches no entry of a.mix\n"},
-      {"-t: an archive that cannot be read; nothing listed", {"-t", "a.mix", "none"}, 2, "",
-       "pelt: none: No such file or directory\n"},
       {"model missing", {"-o", "o", "a.mix", "none"}, 2, "",
        "pelt: none: no such file, nor an entry of a.mix\n"},
       {"output directory under a file", {"-o", "a.mix/o", "a.mix", "m.kzm"}, 2, "",
        "pelt: a.mix/o: Not a directory\n"},
 #ifndef _WIN32  // Wine gives a program without a console no Ctrl-C to catch
-      {"SIGINT while a 8192 x 8192 image is written: its temporary file removed", kRun,
+      {"SIGINT: the temporary file removed", kRun,
        128 + SIGINT, "now writing big.tga\n", "", {},
        Inputs(MixBuilder().Add("big.dds", kBig), {"big.tga"}), true},
 #endif
@@ -264,17 +245,13 @@ TEST(Run, List) {
       Inputs(MixBuilder(kArchive).Add("bad.dds", kShortDds), {"rock.tga", "gone.tga", "bad.tga"});
   // clang-format off
   const Case kCases[] = {
-      {"-lo DIR after the file names lists, makes nothing", {"a.mix", "m.kzm", "-lo", "out"}, 0,
-       kRock + moss, ""},
-      {"missing and unusable textures: exit 2", {"-l", "a.mix", "m.kzm"}, 2,
+      {"missing and unusable", {"-l", "a.mix", "m.kzm"}, 2,
        kRock + "gone.tga\tmissing\nbad.tga\tbad.dds\tunusable: " + kShort + "\n", "", {}, bad},
-      {"two archives: the archive column", {"-l", "-a", "b.mix", "a.mix", "m.kzm"}, 0,
+      {"two archives", {"-l", "-a", "b.mix", "a.mix", "m.kzm"}, 0,
        "rock.tga\ta.mix" + kRock.substr(8) + "MOSS.tga\tb.mix" + moss.substr(8), "", {}, kTwo},
-      {"--raw: a DDS entry as stored", {"-l", "--raw", "a.mix", "m.kzm"}, 0,
+      {"--raw", {"-l", "--raw", "a.mix", "m.kzm"}, 0,
        kRock + "MOSS.tga\tMoss.DDS\tdds 136 bytes\n", ""},
-      {"-t: every entry", {"-t", "a.mix"}, 0,
-       "Moss.DDS\tdds DXT1 4x4\nRock.TGA\ttga 50001 bytes\nx.tga\ttga 0 bytes\n", ""},
-      {"-t, two archives: the archive column", {"-t", "a.mix", "-a", "b.mix"}, 0,
+      {"-t, two archives", {"-t", "a.mix", "-a", "b.mix"}, 0,
        "a.mix\tRock.TGA\ttga 50001 bytes\nb.mix\trock.tga\ttga 2 bytes\nb.mix\tMoss.DDS\tdds DXT1 4x4\n",
        "", {}, kTwo},
   };
