@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # One command for a fresh machine: installs what is missing, builds pelt, generates the sample
-# archives and model, lists what the model refers to, extracts the textures and shows the files.
+# archives and model, lists what the archives hold and what every model in them refers to (a
+# pattern), extracts the textures and shows the files.
 #
 # The model inside sample.mix names a texture that neither archive holds, rust.tga, so that the
 # report of a missing texture shows: pelt lists it as missing, reports it on stderr and exits
@@ -36,6 +37,8 @@ run() {
   rm -f stderr.txt
 }
 
+run -t sample.mix second.mix
+run --list -a second.mix sample.mix '*.kzm'
 run --list -a second.mix sample.mix model-in-archive.kzm
 run -o textures -a second.mix sample.mix model-in-archive.kzm
 
