@@ -11,7 +11,9 @@
 #   single  one 4096 x 4096 DXT5 entry; floor: cp of a file of 64 MiB + 18 bytes
 #   bigtga  one 256 MiB TGA entry; floor: copy_file_range of its bytes
 #   many    100,000 tiny TGA entries, a model of 10,000 names; pelt against copy_floor writing the
-#           same 10,000 files, and pelt --list (matching, no output)
+#           same 10,000 files, pelt --list (matching, no output) and pelt -t (every entry); and
+#           a pattern that fails only after trying every split, over 20,000 names of 250
+#           characters
 #
 # pelt writes one file per converted texture where the cp floor writes one file in all, so on a
 # filesystem where creating files is dear the whole run is bound by that; the run prints what
@@ -67,7 +69,7 @@ rm -rf "$out"
 
 # ---- data -------------------------------------------------------------------------------------
 env_file=$data/bench.env
-if ! { [ -f "$env_file" ] && grep -qx "generator=3" "$env_file" &&
+if ! { [ -f "$env_file" ] && grep -qx "generator=4" "$env_file" &&
        grep -qx "scale=$(awk -v s="$scale" 'BEGIN { printf "%g", s }')" "$env_file"; }; then
   # Archive, floor files and at most one run's output at a time: about 5 GiB per unit of scale.
   need_kib=$(awk -v s="$scale" 'BEGIN { printf "%d", (s * 5 + 0.5) * 1048576 }')
@@ -266,12 +268,17 @@ if check_run many "$many_copies" "$many_copy_bytes" "$data/many.mix" "$data/many
   for ((r = 0; r < runs; ++r)); do
     time_into tpelt "$pelt_bin" -o "$out" "$data/many.mix" "$data/many.kzm"
     time_into tlist "$pelt_bin" --list "$data/many.mix" "$data/many.kzm"
+    time_into tcontents "$pelt_bin" -t "$data/many.mix"
+    time_into tpattern "$pelt_bin" "$data/names.mix" '*a*a*a*a*a*a*a*a*a*a*a*a*b'
     time_into tcfr "$bin/copy_floor" "$data/many.mix" "$data/many.ranges" "$out"
   done
-  medians tpelt tlist tcfr
+  medians tpelt tlist tcontents tpattern tcfr
   echo "matching: $many_entries entries, $many_model_names model names, $many_copies files written"
   echo "  pelt                          $tpelt_text"
   echo "  pelt --list (writes nothing)  $tlist_text"
+  echo "  pelt -t (lists every entry)   $tcontents_text   (target: well under 1 s)"
+  echo "  *a*a*a*a*a*a*a*a*a*a*a*a*b over 20,000 names of 250 characters"
+  echo "                                $tpattern_text   (target: well under 1 s)"
   echo "  copy_floor of the same files  $tcfr_text"
   echo "  pelt beyond that I/O          $(calc "$tpelt - $tcfr") s   (target: well under 1 s)"
   rss=$(peak_rss_kib "$pelt_bin" -o "$out" "$data/many.mix" "$data/many.kzm")

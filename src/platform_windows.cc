@@ -81,7 +81,11 @@ Result<InputFile> InputFile::Open(const std::string& path) {
   const HANDLE h = CreateFileW(Widen(path).c_str(), GENERIC_READ,
                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return LastError();
+  if (h == INVALID_HANDLE_VALUE) {
+    // A name no file can have (a pattern such as *.kzm) names no file.
+    if (GetLastError() == ERROR_INVALID_NAME) return Status::FromErrno(ENOENT);
+    return LastError();
+  }
   BY_HANDLE_FILE_INFORMATION info;
   Status refused;
   if (GetFileType(h) != FILE_TYPE_DISK)

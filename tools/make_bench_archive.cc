@@ -11,6 +11,7 @@
 //   bigtga.mix, bigtga.kzm    one TGA entry of 8192 x 8192 x 32 bits (256 MiB; F scales it)
 //   many.mix, many.kzm        100,000 tiny TGA entries and a model of 10,000 of their names
 //                             (F times as many below 1)
+//   names.mix                 20,000 empty entries with names of 250 characters
 //
 // and, for the floors the benchmark measures pelt against:
 //
@@ -445,6 +446,22 @@ Totals MakeMany(const std::string& dir, double scale) {
   return t;
 }
 
+// 20,000 empty entries whose names are 250 characters, 245 of them 'a', none with a 'b': the
+// worst case for a pattern such as *a*a*a*a*a*a*a*a*a*a*a*a*b, which fails on every one of them
+// only after trying every split.
+Totals MakeLongNames(const std::string& dir) {
+  Totals t;
+  ArchiveWriter ar(dir + "/names.mix");
+  for (int i = 0; i < 20000; ++i) {
+    char digits[8];
+    std::snprintf(digits, sizeof digits, "%05d", i);
+    ar.Add(std::string(245, 'a') + digits, {});
+  }
+  t.entries = ar.count();
+  t.archive_bytes = ar.Finish(&t.directory_bytes);
+  return t;
+}
+
 void Print(std::FILE* out, const char* what, const Totals& t) {
   std::fprintf(out,
                "%-7s %7zu entries %11" PRIu64
@@ -494,14 +511,16 @@ int main(int argc, char** argv) {
     const Totals single = MakeSingle(dir);
     const Totals bigtga = MakeBigTga(dir, scale);
     const Totals many = MakeMany(dir, scale);
+    const Totals names = MakeLongNames(dir);
     Print(stdout, "whole", whole);
     Print(stdout, "single", single);
     Print(stdout, "bigtga", bigtga);
     Print(stdout, "many", many);
+    Print(stdout, "names", names);
     std::FILE* env = std::fopen((dir + "/bench.env").c_str(), "w");
     if (env == nullptr) Die(dir + "/bench.env: " + std::strerror(errno));
     // Bump `generator` whenever the data changes, so that kept data directories are remade.
-    std::fprintf(env, "generator=3\nscale=%g\n", scale);
+    std::fprintf(env, "generator=4\nscale=%g\n", scale);
     PrintEnv(env, "whole", whole);
     PrintEnv(env, "single", single);
     PrintEnv(env, "bigtga", bigtga);
