@@ -50,6 +50,7 @@ TEST(Names, Patterns) {
       {"[!a-c]x", "dx", true},
       {"[]a]", "]", true},
       {"[a", "[a", true},
+      {"[a-", "[a-", true},
   };
   for (const Case& c : kCases)
     EXPECT_EQ(MatchesPattern(c.pattern, c.name), c.matches) << c.pattern << " " << c.name;
@@ -89,6 +90,7 @@ struct Archives {
   std::vector<Archive> archives;
 };
 
+// One entry of each kind; e.KZM is read in several windows, its name behind 70000 bytes.
 TEST(Plan, DescribeEntry) {
   const Bytes model = ModelOf({"a.tga", "b.tga", "A.TGA"});
   const Archives a({MixBuilder()
@@ -96,7 +98,7 @@ TEST(Plan, DescribeEntry) {
                         .Add("b.dds", kShortDds)
                         .Add("c.Tga", "tga")
                         .Add("d.kzm", model)
-                        .Add("e.KZM", ModelOf({"x"}))
+                        .Add("e.KZM", ModelBuilder().Chunk(7, Bytes(70000)).Texture("x").Build())
                         .Add("readme", "text")
                         .Add("f.dds", "")
                         .Place(1 << 20, 0)});
@@ -106,7 +108,7 @@ TEST(Plan, DescribeEntry) {
       got,
       "dds DXT1 4x4\nunusable: DDS entry is 127 bytes, shorter than its 128-byte header\n"
       "tga 3 bytes\nkzm model, 2 textures\nkzm model, 1 texture\n4 bytes\n"
-      "unusable: entry lies outside the archive (offset 1048576, size 0, archive 480 bytes)\n");
+      "unusable: entry lies outside the archive (offset 1048576, size 0, archive 70488 bytes)\n");
 }
 
 // A later write of a texture's name replaces an earlier one on disk; a refused write replaces

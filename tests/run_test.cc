@@ -145,6 +145,8 @@ TEST(Run, CommandLine) {
   const Case kCases[] = {
       {"one file name", {"a.mix"}, 1, kUsage, ""},
       {"-t, no archive", {"-t"}, 1, kUsage, ""},
+      {"an argument to a long option that takes none", {"--version=3", "a.mix", "m.kzm"}, 1, "",
+       "pelt: --version=3: unknown option (see pelt --help)\n"},
       {"no argument", {"a.mix", "m.kzm", "-a"}, 1, "",
        "pelt: -a: option requires an archive (see pelt --help)\n"},
       {"empty argument", {"--archive=", "a.mix", "m.kzm"}, 1, "",
