@@ -117,6 +117,26 @@ TEST(ModelScan, Walk) {
 
 constexpr DxtFormat k1 = DxtFormat::kDxt1, k3 = DxtFormat::kDxt3, k5 = DxtFormat::kDxt5;
 
+// Random blocks (both DXT1 palette modes, equal endpoints, both DXT5 alpha modes) in rows with and
+// without gaps, at unaligned addresses, from a lone block to many.
+TEST(DxtPaths, EverySupportedPathDecodesAsTheReference) {
+  struct Shape {
+    std::uint32_t xblocks, yblocks;
+    std::size_t gap, lead;  // pixels after each row's blocks, and before the first
+  };
+  const Shape kShapes[] = {{1, 1, 0, 0}, {2, 3, 1, 3}, {3, 2, 7, 1}, {33, 2, 5, 2}, {64, 64, 0, 1}};
+  std::mt19937 rng(7);
+  for (DxtFormat f : {k1, k3, k5}) {
+    for (const Shape& s : kShapes) {
+      const Bytes blocks = RandomBlocks(f, s.xblocks * s.yblocks, &rng);
+      const std::size_t stride = 4 * s.xblocks + s.gap;
+      EXPECT_EQ(FirstPathUnlikeReference(f, blocks.data(), s.xblocks, s.yblocks, stride, s.lead),
+                -1)
+          << FormatName(f) << " " << s.xblocks << "x" << s.yblocks << " blocks";
+    }
+  }
+}
+
 // One block per rule, worked out by hand, through the reference and every supported path. Colour
 // index bytes E4: pixel n of the tile takes palette entry n % 4. DXT5 index bytes 88 C6 FA 88 C6
 // FA, and the DXT3 nibbles here: pixel n takes alphas[n % 8].
