@@ -34,6 +34,10 @@ TEST(MixReader, ReadsRecordsAndNames) {
       {two.Build(true), {"Rock.TGA", "b"}, 0},
       // The name count made 1, at 16 + 5 + 4 + 2 x 12: the second name is never read.
       {Patch32(two.Build(), 49, 1), {"Rock.TGA"}, 3},
+      // A name of 254 characters and its NUL: the largest length byte.
+      {MixBuilder().Add(std::string(254, 'n'), "xyz").Add("b", "pq").Build(),
+       {std::string(254, 'n'), "b"},
+       0},
   };
   for (const Case& c : kCases) {
     for (std::size_t n = 0; n < c.archive.size() - c.unread; ++n)
@@ -59,8 +63,10 @@ TEST(MixReader, EveryDamageIsRefusedWithItsReason) {
   };
   // clang-format off
   const Case kCases[] = {
+      {First(good, 4), "header shorter than 16 bytes (file is 4 bytes)"},  // the identifier only
       {First(good, 15), "header shorter than 16 bytes (file is 15 bytes)"},
       {Patch32(good, 4, -1), "index offset -1 lies outside the file (46 bytes)"},
+      {Patch32(good, 4, 43), "index offset 43 lies outside the file (46 bytes)"},
       {Patch32(good, 19, -1), "index count -1 is negative"},
       {Patch32(good, 19, 0x15555556),  // 12 times that is 8 in 32 bits
        "index count 357913942 needs 4294967304 bytes, but only 23 follow the index offset"},

@@ -100,15 +100,16 @@ TEST(Plan, DescribeEntry) {
                         .Add("d.kzm", model)
                         .Add("e.KZM", ModelBuilder().Chunk(7, Bytes(70000)).Texture("x").Build())
                         .Add("readme", "text")
+                        .Add("empty", "")
                         .Add("f.dds", "")
                         .Place(1 << 20, 0)});
   std::string got;
-  for (std::size_t i = 0; i < 7; ++i) got += DescribeEntry(a.archives[0], i) + "\n";
+  for (std::size_t i = 0; i < 8; ++i) got += DescribeEntry(a.archives[0], i) + "\n";
   EXPECT_EQ(
       got,
       "dds DXT1 4x4\nunusable: DDS entry is 127 bytes, shorter than its 128-byte header\n"
-      "tga 3 bytes\nkzm model, 2 textures\nkzm model, 1 texture\n4 bytes\n"
-      "unusable: entry lies outside the archive (offset 1048576, size 0, archive 70488 bytes)\n");
+      "tga 3 bytes\nkzm model, 2 textures\nkzm model, 1 texture\n4 bytes\n0 bytes\n"
+      "unusable: entry lies outside the archive (offset 1048576, size 0, archive 70507 bytes)\n");
 }
 
 // A later write of a texture's name replaces an earlier one on disk; a refused write replaces
