@@ -1,5 +1,7 @@
 #include "testutil.h"
 
+#include <zlib.h>
+
 #include <algorithm>
 #include <fstream>
 #include <iterator>
@@ -83,6 +85,71 @@ Bytes RandomBlocks(Fmt f, std::size_t count, std::mt19937* rng) {
 Bytes RandomDds(Fmt f, std::uint32_t width, std::uint32_t height, std::mt19937* rng) {
   const Bytes blocks = RandomBlocks(f, BlocksFor(width, height), rng);
   return DdsBuilder(width, height).Format(f).Data(blocks).Build();
+}
+
+Bytes TgaEntry::Build() const {
+  Bytes out = {id_length, !map.empty(), type};
+  PutU16(&out, map_first);
+  PutU16(&out, static_cast<std::uint16_t>(map_depth ? map.size() / (map_depth / 8) : 0));
+  out.push_back(map_depth);
+  PutU32(&out, 0);  // the origin, which nothing reads
+  PutU16(&out, width);
+  PutU16(&out, height);
+  out.push_back(depth);
+  out.push_back(descriptor);
+  out.resize(out.size() + id_length, 'i');
+  for (const Bytes* part : {&map, &data, &footer}) Append(&out, *part);
+  return out;
+}
+
+Png ReadPng(const Bytes& f) {
+  auto be32 = [&f](std::size_t at) {
+    return std::uint32_t{f.at(at)} << 24 | f.at(at + 1) << 16 | f.at(at + 2) << 8 | f.at(at + 3);
+  };
+  auto check = [](bool ok, const std::string& why) {
+    if (!ok) throw std::runtime_error("PNG: " + why);
+  };
+  check(f.size() >= 8 && be32(0) == 0x89504E47 && be32(4) == 0x0D0A1A0A, "no signature");
+  Png png;
+  Bytes idat;
+  std::string type;
+  for (std::size_t at = 8; type != "IEND"; at += 12 + be32(at)) {
+    check(at < f.size() && f.size() - at >= 12 && f.size() - at - 12 >= be32(at),
+          "chunk cut short");
+    const std::uint32_t n = be32(at);
+    type.assign(&f[at + 4], &f[at + 8]);
+    check(crc32(0, &f[at + 4], n + 4) == be32(at + 8 + n), "CRC of " + type);
+    check((at == 8) == (type == "IHDR"), "IHDR not first");
+    if (type == "IHDR") {
+      png.width = be32(at + 8);
+      png.height = be32(at + 12);
+      png.colour = f[at + 17];
+      check(n == 13 && f[at + 16] == 8 && be32(at + 18) >> 8 == 0, "not 8-bit, not interlaced");
+    }
+    if (type == "IDAT") idat.insert(idat.end(), &f[at + 8], &f[at + 8 + n]);
+    check(type != "IEND" || at + 12 + n == f.size(), "bytes after IEND");
+  }
+  const std::size_t channels = png.colour == 0 ? 1 : png.colour == 2 ? 3 : png.colour == 6 ? 4 : 0;
+  const std::size_t row = png.width * channels;
+  check(channels != 0 && png.width != 0 && png.height != 0, "colour type or sides");
+  Bytes raw(png.height * (row + 1));
+  uLongf size = raw.size();
+  check(uncompress(raw.data(), &size, idat.data(), idat.size()) == Z_OK && size == raw.size(),
+        "zlib stream");
+  png.samples.resize(png.height * row);
+  for (std::size_t y = 0; y < png.height; ++y) {
+    const std::uint8_t filter = raw[y * (row + 1)];
+    check(filter <= 4, "filter type");
+    std::uint8_t* out = &png.samples[y * row];
+    for (std::size_t i = 0; i < row; ++i) {
+      const int a = i >= channels ? out[i - channels] : 0, b = y > 0 ? out[i - row] : 0;
+      const int c = i >= channels && y > 0 ? out[i - channels - row] : 0;
+      const int p = a + b - c, pa = std::abs(p - a), pb = std::abs(p - b), pc = std::abs(p - c);
+      const int predicted[] = {0, a, b, (a + b) / 2, pa <= pb && pa <= pc ? a : pb <= pc ? b : c};
+      out[i] = static_cast<std::uint8_t>(raw[y * (row + 1) + 1 + i] + predicted[filter]);
+    }
+  }
+  return png;
 }
 
 TempDir::TempDir() {

@@ -16,6 +16,7 @@
 #include "byte_reader.h"
 #include "byte_source.h"
 #include "dds.h"
+#include "sink.h"
 
 namespace pelt::testing {
 
@@ -125,6 +126,37 @@ class DdsBuilder {
 Bytes RandomBlocks(Fmt f, std::size_t count, std::mt19937* rng);
 // A whole DDS entry of random blocks for a width x height surface.
 Bytes RandomDds(Fmt f, std::uint32_t width, std::uint32_t height, std::mt19937* rng);
+
+// A TGA entry: the 18-byte header, `id_length` bytes of image ID, the colour map (present when
+// not empty: entries of map_depth bits from index map_first), the data, then `footer`.
+struct TgaEntry {
+  std::uint8_t type = 2, depth = 24, descriptor = 0x20;
+  std::uint16_t width = 1, height = 1;
+  Bytes data = {}, map = {};
+  std::uint8_t map_depth = 0, id_length = 0;
+  std::uint16_t map_first = 0;
+  Bytes footer = {};
+  Bytes Build() const;
+};
+
+// The bytes a conversion writes, kept in memory.
+struct MemorySink : Sink {
+  Status Write(std::span<const std::uint8_t> b) override {
+    bytes.insert(bytes.end(), b.begin(), b.end());
+    return Status::Ok();
+  }
+  Bytes bytes;
+};
+
+// A PNG file read by the tests' own reader, on zlib's inflate: chunks with matching CRCs, IHDR
+// first, IEND last, 8-bit samples, no interlacing, rows of any of the five filters. Throws
+// std::runtime_error on anything else.
+struct Png {
+  std::uint32_t width = 0, height = 0;
+  std::uint8_t colour = 0;  // 0 grey, 2 RGB, 6 RGBA
+  Bytes samples;            // top row first
+};
+Png ReadPng(const Bytes& file);
 
 // A fresh directory under the system's temporary directory, removed with its contents.
 struct TempDir {
