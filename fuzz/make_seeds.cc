@@ -27,6 +27,15 @@ int main(int argc, char** argv) {
   const std::pair<std::string, Bytes> kSeeds[] = {
       {"mix_directory/a", a}, {"mix_directory/b", b}, {"model_scan/m", model},
       {"dds_entry/1", dds[0]}, {"dds_entry/3", dds[1]}, {"dds_entry/5", dds[2]},
+      {"tga_entry/rle-map", TgaEntry{.type = 9, .depth = 8, .descriptor = 0, .width = 3, .height = 2,
+                                     .data = {0x81, 1, 0x02, 0, 1, 0, 0x80, 1},
+                                     .map = {1, 2, 3, 4, 5, 6}, .map_depth = 24}.Build()},
+      {"tga_entry/16-bit", TgaEntry{.depth = 16, .descriptor = 0x21, .width = 2,
+                                    .data = {0x3F, 0xC0, 0x3F, 0x40}, .id_length = 3}.Build()},
+      {"tga_entry/rle-32-bit", TgaEntry{.type = 10, .depth = 32, .width = 2, .height = 2,
+                                        .data = {0x83, 1, 2, 3, 4}}.Build()},
+      {"tga_entry/grey", TgaEntry{.type = 3, .depth = 8, .descriptor = 0, .width = 2, .height = 2,
+                                  .data = {1, 2, 3, 4}, .footer = {0, 0}}.Build()},
       {"run/run", Run(0, {a, model})}, {"run/list-two-archives", Run(1, {a, model, b})},
       {"run/model-entry", Run(4, {a, {}, b, model})},
   };
