@@ -140,13 +140,13 @@ Png ReadPng(const Bytes& f) {
   for (std::size_t y = 0; y < png.height; ++y) {
     const std::uint8_t filter = raw[y * (row + 1)];
     check(filter <= 4, "filter type");
-    std::uint8_t* out = &png.samples[y * row];
-    for (std::size_t i = 0; i < row; ++i) {
-      const int a = i >= channels ? out[i - channels] : 0, b = y > 0 ? out[i - row] : 0;
-      const int c = i >= channels && y > 0 ? out[i - channels - row] : 0;
+    std::uint8_t* const out = png.samples.data();
+    for (std::size_t i = 0, at = y * row; i < row; ++i, ++at) {
+      const int a = i >= channels ? out[at - channels] : 0, b = y > 0 ? out[at - row] : 0;
+      const int c = i >= channels && y > 0 ? out[at - channels - row] : 0;
       const int p = a + b - c, pa = std::abs(p - a), pb = std::abs(p - b), pc = std::abs(p - c);
       const int predicted[] = {0, a, b, (a + b) / 2, pa <= pb && pa <= pc ? a : pb <= pc ? b : c};
-      out[i] = static_cast<std::uint8_t>(raw[y * (row + 1) + 1 + i] + predicted[filter]);
+      out[at] = static_cast<std::uint8_t>(raw[y * (row + 1) + 1 + i] + predicted[filter]);
     }
   }
   return png;
