@@ -5,11 +5,11 @@
 set -euo pipefail
 
 packages=(
-  cmake ninja-build g++            # the build
-  libgtest-dev libgmock-dev        # tests
-  libbenchmark-dev time            # benchmarks and their peak-memory figures
-  clang libclang-rt-14-dev         # libFuzzer and the sanitizers' runtime for the fuzz build
-  g++-mingw-w64-x86-64-posix wine64  # pelt.exe for Windows, and Wine to run its tests
+  cmake ninja-build g++ zlib1g-dev   # the build (zlib deflates PNG files)
+  libgtest-dev libgmock-dev          # tests
+  libbenchmark-dev time imagemagick  # benchmarks, their peak-memory figures, PNG's yardstick
+  clang libclang-rt-14-dev           # libFuzzer and the sanitizers' runtime for the fuzz build
+  g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine64  # pelt.exe for Windows, Wine for its tests
 )
 
 missing=()
