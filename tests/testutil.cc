@@ -103,44 +103,36 @@ Bytes TgaEntry::Build() const {
 }
 
 Png ReadPng(const Bytes& f) {
-  auto be32 = [&f](std::size_t at) {
+  auto be32 = [&f](std::size_t at) {  // f.at: a read past the end throws
     return std::uint32_t{f.at(at)} << 24 | f.at(at + 1) << 16 | f.at(at + 2) << 8 | f.at(at + 3);
   };
-  auto check = [](bool ok, const std::string& why) {
-    if (!ok) throw std::runtime_error("PNG: " + why);
+  auto check = [](bool ok, const char* what) {
+    if (!ok) throw std::runtime_error(std::string("bad PNG ") + what);
   };
-  check(f.size() >= 8 && be32(0) == 0x89504E47 && be32(4) == 0x0D0A1A0A, "no signature");
-  Png png;
+  check(be32(0) == 0x89504E47 && be32(4) == 0x0D0A1A0A, "signature");
+  check(be32(8) == 13 && be32(12) == 0x49484452 && f.at(24) == 8 && be32(25) << 8 == 0, "IHDR");
+  Png png = {be32(16), be32(20), f[25], {}};
   Bytes idat;
-  std::string type;
-  for (std::size_t at = 8; type != "IEND"; at += 12 + be32(at)) {
-    check(at < f.size() && f.size() - at >= 12 && f.size() - at - 12 >= be32(at),
-          "chunk cut short");
-    const std::uint32_t n = be32(at);
-    type.assign(&f[at + 4], &f[at + 8]);
-    check(crc32(0, &f[at + 4], n + 4) == be32(at + 8 + n), "CRC of " + type);
-    check((at == 8) == (type == "IHDR"), "IHDR not first");
-    if (type == "IHDR") {
-      png.width = be32(at + 8);
-      png.height = be32(at + 12);
-      png.colour = f[at + 17];
-      check(n == 13 && f[at + 16] == 8 && be32(at + 18) >> 8 == 0, "not 8-bit, not interlaced");
-    }
-    if (type == "IDAT") idat.insert(idat.end(), &f[at + 8], &f[at + 8 + n]);
-    check(type != "IEND" || at + 12 + n == f.size(), "bytes after IEND");
+  std::size_t at = 8;
+  for (std::uint32_t n = 0; be32(at + 4) != 0x49454E44; at += 12 + n) {  // to IEND
+    n = be32(at);
+    const std::uint32_t crc = be32(at + 8 + n);
+    check(crc32(0, &f[at + 4], n + 4) == crc, "CRC");
+    if (be32(at + 4) == 0x49444154) idat.insert(idat.end(), &f[at + 8], &f[at + 8] + n);
   }
+  check(f.size() - at == 12, "end");
   const std::size_t channels = png.colour == 0 ? 1 : png.colour == 2 ? 3 : png.colour == 6 ? 4 : 0;
   const std::size_t row = png.width * channels;
-  check(channels != 0 && png.width != 0 && png.height != 0, "colour type or sides");
   Bytes raw(png.height * (row + 1));
   uLongf size = raw.size();
-  check(uncompress(raw.data(), &size, idat.data(), idat.size()) == Z_OK && size == raw.size(),
-        "zlib stream");
+  check(row > 0 && uncompress(raw.data(), &size, idat.data(), idat.size()) == Z_OK &&
+            size == raw.size(),
+        "data");
   png.samples.resize(png.height * row);
+  std::uint8_t* const out = png.samples.data();
   for (std::size_t y = 0; y < png.height; ++y) {
     const std::uint8_t filter = raw[y * (row + 1)];
-    check(filter <= 4, "filter type");
-    std::uint8_t* const out = png.samples.data();
+    check(filter <= 4, "filter");
     for (std::size_t i = 0, at = y * row; i < row; ++i, ++at) {
       const int a = i >= channels ? out[at - channels] : 0, b = y > 0 ? out[at - row] : 0;
       const int c = i >= channels && y > 0 ? out[at - channels - row] : 0;

@@ -148,9 +148,9 @@ struct MemorySink : Sink {
   Bytes bytes;
 };
 
-// A PNG file read by the tests' own reader, on zlib's inflate: chunks with matching CRCs, IHDR
-// first, IEND last, 8-bit samples, no interlacing, rows of any of the five filters. Throws
-// std::runtime_error on anything else.
+// A PNG file read by the tests' own reader, on zlib's inflate: IHDR first, 8-bit samples, no
+// interlacing; chunks with matching CRCs up to IEND, which ends the file; rows of any of the five
+// filters. Throws on anything else.
 struct Png {
   std::uint32_t width = 0, height = 0;
   std::uint8_t colour = 0;  // 0 grey, 2 RGB, 6 RGBA
