@@ -22,7 +22,7 @@ Status ConvertDdsToTga(const ByteSource& archive, std::uint64_t entry_offset, co
 // when every pixel is opaque (found by a first decoding pass, which stops at the first pixel
 // that is not), RGBA otherwise; at most PngSizeBound(s.width, s.height, 4) bytes. Memory stays
 // at a few bands. Returns the first read or write failure.
-Status ConvertDdsToPng(const ByteSource& archive, std::uint64_t entry_offset, const DdsSurface& s,
-                       Sink* out);
+[[nodiscard]] Status ConvertDdsToPng(const ByteSource& archive, std::uint64_t entry_offset,
+                                     const DdsSurface& s, Sink* out);
 
 }  // namespace pelt

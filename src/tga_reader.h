@@ -38,13 +38,14 @@ struct TgaImage {
 // or Corrupt (sides of 0, a colour-mapped type without a map, data cut short, an index outside
 // the map), saying why. Reads every index and every run-length packet, so that the conversion of
 // an accepted entry cannot fail but on a read or write failure.
-Result<TgaImage> CheckTgaEntry(const ByteSource& archive, std::uint64_t offset, std::uint64_t size);
+[[nodiscard]] Result<TgaImage> CheckTgaEntry(const ByteSource& archive, std::uint64_t offset,
+                                             std::uint64_t size);
 
 // Writes the entry CheckTgaEntry accepted as `image` to `out` as a PNG of image.colour, top row
 // first: at most PngSizeBound(width, height, Channels(image.colour)) bytes. 16-bit channels
 // widen by bit replication; a set attribute bit is alpha 255, a clear one 0. Memory stays at a
 // few bands of rows (and 8 bytes a row for a run-length encoded image stored bottom row first).
-Status ConvertTgaToPng(const ByteSource& archive, std::uint64_t offset, std::uint64_t size,
-                       const TgaImage& image, Sink* out);
+[[nodiscard]] Status ConvertTgaToPng(const ByteSource& archive, std::uint64_t offset,
+                                     std::uint64_t size, const TgaImage& image, Sink* out);
 
 }  // namespace pelt
