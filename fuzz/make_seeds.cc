@@ -44,6 +44,18 @@ int main(int argc, char** argv) {
       {"run/raw-entry", Run(6, {a, {}, b, model})},
       {"run/contents", Run(8, {a, {}, b})},
       {"run/pattern", Run(16, {a, {}, b})},
+      {"tga_entry/rle", TgaEntry{.type = 9,
+                                 .depth = 8,
+                                 .descriptor = 0,
+                                 .width = 3,
+                                 .height = 2,
+                                 .data = {0x81, 1, 0x02, 0, 1, 0, 0x80, 1},
+                                 .map = Bytes(6),
+                                 .map_depth = 24}
+                            .Build()},
+      {"tga_entry/16-bit",
+       TgaEntry{.depth = 16, .descriptor = 0x21, .data = {1, 2}, .id_length = 3, .footer = {0}}
+           .Build()},
   };
   for (const auto& [name, bytes] : kSeeds) {
     const std::filesystem::path path = std::filesystem::path(argv[1]) / name;

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the release preset and runs the benchmarks: the decoder's throughput against memset
-# (Google Benchmark), then the whole run against cp and copy_file_range (bench/run_extract.sh).
+# (Google Benchmark), the whole run against cp and copy_file_range (bench/run_extract.sh), then
+# DDS to PNG against ImageMagick (bench/png_vs_magick.sh).
 #
 #   scripts/bench.sh [--quick] [options of bench/run_extract.sh]
 #
@@ -33,3 +34,9 @@ else
 fi
 
 PELT_BUILD_DIR=$build bench/run_extract.sh "$@"
+echo
+if ((quick)); then
+  PELT_BUILD_DIR=$build bench/png_vs_magick.sh --quick
+else
+  PELT_BUILD_DIR=$build bench/png_vs_magick.sh
+fi

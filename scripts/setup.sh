@@ -5,13 +5,13 @@
 set -euo pipefail
 
 packages=(
-  cmake ninja-build g++            # the build
-  clang-format                     # the format check
-  libgtest-dev libgmock-dev        # tests
-  libbenchmark-dev time            # benchmarks and their peak-memory figures
-  clang libclang-rt-14-dev         # libFuzzer and the sanitizers' runtime for the fuzz build
-  g++-mingw-w64-x86-64-posix wine64  # pelt.exe for Windows, and Wine to run its tests
-  git dpkg-dev zip unzip           # the release packages (scripts/release.sh) and their check
+  cmake ninja-build g++ zlib1g-dev   # the build (zlib deflates PNG files)
+  clang-format                       # the format check
+  libgtest-dev libgmock-dev          # tests
+  libbenchmark-dev time imagemagick  # benchmarks, their peak-memory figures, PNG's yardstick
+  clang libclang-rt-14-dev           # libFuzzer and the sanitizers' runtime for the fuzz build
+  g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine64  # pelt.exe for Windows, Wine for its tests
+  git dpkg-dev zip unzip             # the release packages (scripts/release.sh) and their check
 )
 
 missing=()

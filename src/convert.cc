@@ -7,6 +7,7 @@
 #include <span>
 
 #include "dxt.h"
+#include "png.h"
 #include "tga.h"
 
 namespace pelt {
@@ -35,15 +36,14 @@ BgraPixel* PlaceForWrite(BgraPixel* base, std::uint64_t file_offset) {
   return base + (want + kLineBytes - have) % kLineBytes / sizeof(BgraPixel);
 }
 
-}  // namespace
-
-Status ConvertDdsToTga(const ByteSource& archive, std::uint64_t entry_offset, const DdsSurface& s,
-                       std::uint8_t descriptor, Sink* out) {
-  const auto header = EncodeTgaHeader(MakeTgaHeader(
-      static_cast<std::uint16_t>(s.width), static_cast<std::uint16_t>(s.height), descriptor));
-  if (Status st = out->Write(header); !st.ok()) return st;
-  std::uint64_t written = header.size();
-
+// Reads and decodes the surface a band of block rows at a time, and calls take(pixels, rows)
+// with each band's rows clipped to the surface: rows x s.width pixels, packed, top row first,
+// which `take` may change; it returns false to stop. Each band's pixels lie in the buffer as for a
+// write at file offset `pos` plus the bytes of the pixels taken before (PlaceForWrite). Returns
+// the first read failure.
+template <typename Take>
+Status DecodeBands(const ByteSource& archive, std::uint64_t entry_offset, const DdsSurface& s,
+                   std::uint64_t pos, Take take) {
   const std::size_t stride = std::size_t{s.xblocks} * 4;  // pixels per decoded row
   const std::size_t block_row_pixels = stride * 4;
   const std::size_t block_row_bytes = std::size_t{s.xblocks} * BlockSize(s.format);
@@ -61,7 +61,7 @@ Status ConvertDdsToTga(const ByteSource& archive, std::uint64_t entry_offset, co
     const std::span<std::uint8_t> in(blocks.get(), block_row_bytes * rows);
     if (Status st = archive.ReadAt(data_offset + std::uint64_t{by} * block_row_bytes, in); !st.ok())
       return st;
-    BgraPixel* const pixels = PlaceForWrite(buffer.get(), written);
+    BgraPixel* const pixels = PlaceForWrite(buffer.get(), pos);
     DecodeBlockRows(s.format, in.data(), s.xblocks, rows, pixels, stride);
     // Clip the bottom edge, and close up the rows when the right edge was clipped.
     const std::size_t out_rows = std::min<std::size_t>(std::size_t{rows} * 4, s.height - by * 4u);
@@ -69,12 +69,63 @@ Status ConvertDdsToTga(const ByteSource& archive, std::uint64_t entry_offset, co
       for (std::size_t r = 1; r < out_rows; ++r)
         std::memmove(&pixels[r * s.width], &pixels[r * stride], s.width * sizeof(BgraPixel));
     }
-    const auto* bytes = reinterpret_cast<const std::uint8_t*>(pixels);
-    const std::size_t n = out_rows * s.width * sizeof(BgraPixel);
-    if (Status st = out->Write(std::span(bytes, n)); !st.ok()) return st;
-    written += n;
+    if (!take(pixels, out_rows)) break;
+    pos += out_rows * s.width * sizeof(BgraPixel);
   }
   return Status::Ok();
+}
+
+}  // namespace
+
+Status ConvertDdsToTga(const ByteSource& archive, std::uint64_t entry_offset, const DdsSurface& s,
+                       std::uint8_t descriptor, Sink* out) {
+  const auto header = EncodeTgaHeader(MakeTgaHeader(
+      static_cast<std::uint16_t>(s.width), static_cast<std::uint16_t>(s.height), descriptor));
+  if (Status st = out->Write(header); !st.ok()) return st;
+  Status written;
+  const Status read = DecodeBands(
+      archive, entry_offset, s, header.size(), [&](const BgraPixel* pixels, std::size_t rows) {
+        const auto* bytes = reinterpret_cast<const std::uint8_t*>(pixels);
+        written = out->Write(std::span(bytes, rows * s.width * sizeof(BgraPixel)));
+        return written.ok();
+      });
+  return read.ok() ? written : read;
+}
+
+Status ConvertDdsToPng(const ByteSource& archive, std::uint64_t entry_offset, const DdsSurface& s,
+                       Sink* out) {
+  // Without alpha an opaque image is a quarter smaller before compression, and smaller after it
+  // by more than the first pass costs.
+  bool opaque = true;
+  if (Status st = DecodeBands(archive, entry_offset, s, 0,
+                              [&](const BgraPixel* pixels, std::size_t rows) {
+                                opaque = std::all_of(pixels, pixels + rows * s.width,
+                                                     [](BgraPixel p) { return p >> 24 == 0xFF; });
+                                return opaque;
+                              });
+      !st.ok())
+    return st;
+  PngWriter png(out, static_cast<std::uint16_t>(s.width), static_cast<std::uint16_t>(s.height),
+                opaque ? PngColour::kRgb : PngColour::kRgba);
+  const std::size_t step = opaque ? 3 : 4;
+  Status written;
+  const Status read =
+      DecodeBands(archive, entry_offset, s, 0, [&](BgraPixel* pixels, std::size_t rows) {
+        // In place, to red, green, blue (and alpha): a pixel's samples never land past it.
+        auto* samples = reinterpret_cast<std::uint8_t*>(pixels);
+        for (std::size_t i = 0; i < rows * s.width; ++i) {
+          const BgraPixel p = pixels[i];
+          std::uint8_t* const o = samples + i * step;
+          o[0] = static_cast<std::uint8_t>(p >> 16);
+          o[1] = static_cast<std::uint8_t>(p >> 8);
+          o[2] = static_cast<std::uint8_t>(p);
+          if (!opaque) o[3] = static_cast<std::uint8_t>(p >> 24);
+        }
+        written = png.AddRows(samples, rows);
+        return written.ok();
+      });
+  if (!read.ok()) return read;
+  return written.ok() ? png.Finish() : written;
 }
 
 }  // namespace pelt

@@ -1,4 +1,4 @@
-// Converting a DDS entry of an archive to the TGA file pelt writes for it.
+// Converting a DDS entry of an archive to the TGA or PNG file pelt writes for it.
 #pragma once
 
 #include <cstdint>
@@ -17,5 +17,12 @@ namespace pelt {
 // stays at one band whatever the surface's size. Returns the first read or write failure.
 Status ConvertDdsToTga(const ByteSource& archive, std::uint64_t entry_offset, const DdsSurface& s,
                        std::uint8_t descriptor, Sink* out);
+
+// Writes to `out` the same pixels as ConvertDdsToTga, top row first, as a PNG file (png.h): RGB
+// when every pixel is opaque (found by a first decoding pass, which stops at the first pixel
+// that is not), RGBA otherwise; at most PngSizeBound(s.width, s.height, 4) bytes. Memory stays
+// at a few bands. Returns the first read or write failure.
+[[nodiscard]] Status ConvertDdsToPng(const ByteSource& archive, std::uint64_t entry_offset,
+                                     const DdsSurface& s, Sink* out);
 
 }  // namespace pelt

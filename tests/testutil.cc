@@ -1,5 +1,7 @@
 #include "testutil.h"
 
+#include <zlib.h>
+
 #include <algorithm>
 #include <fstream>
 #include <iterator>
@@ -102,6 +104,63 @@ Bytes RandomDds(Fmt f, std::uint32_t width, std::uint32_t height, std::mt19937* 
       .Format(f)
       .Data(RandomBlocks(f, BlocksFor(width, height), rng))
       .Build();
+}
+
+Bytes TgaEntry::Build() const {
+  Bytes out = {id_length, !map.empty(), type};
+  PutU16(&out, map_first);
+  PutU16(&out, static_cast<std::uint16_t>(map_depth ? map.size() / (map_depth / 8) : 0));
+  out.push_back(map_depth);
+  PutU32(&out, 0);  // the origin, which nothing reads
+  PutU16(&out, width);
+  PutU16(&out, height);
+  out.push_back(depth);
+  out.push_back(descriptor);
+  out.resize(out.size() + id_length, 'i');
+  for (const Bytes* part : {&map, &data, &footer}) Append(&out, *part);
+  return out;
+}
+
+Png ReadPng(const Bytes& f) {
+  auto be32 = [&f](std::size_t at) {  // f.at: a read past the end throws
+    return std::uint32_t{f.at(at)} << 24 | f.at(at + 1) << 16 | f.at(at + 2) << 8 | f.at(at + 3);
+  };
+  auto check = [](bool ok, const char* what) {
+    if (!ok) throw std::runtime_error(std::string("bad PNG ") + what);
+  };
+  check(be32(0) == 0x89504E47 && be32(4) == 0x0D0A1A0A, "signature");
+  check(be32(8) == 13 && be32(12) == 0x49484452 && f.at(24) == 8 && be32(25) << 8 == 0, "IHDR");
+  Png png = {be32(16), be32(20), f[25], {}};
+  Bytes idat;
+  std::size_t at = 8;
+  for (std::uint32_t n = 0; be32(at + 4) != 0x49454E44; at += 12 + n) {  // to IEND
+    n = be32(at);
+    const std::uint32_t crc = be32(at + 8 + n);
+    check(crc32(0, &f[at + 4], n + 4) == crc, "CRC");
+    if (be32(at + 4) == 0x49444154) idat.insert(idat.end(), &f[at + 8], &f[at + 8] + n);
+  }
+  check(f.size() - at == 12, "end");
+  const std::size_t channels = png.colour == 0 ? 1 : png.colour == 2 ? 3 : png.colour == 6 ? 4 : 0;
+  const std::size_t row = png.width * channels;
+  Bytes raw(png.height * (row + 1));
+  uLongf size = raw.size();
+  check(row > 0 && uncompress(raw.data(), &size, idat.data(), idat.size()) == Z_OK &&
+            size == raw.size(),
+        "data");
+  png.samples.resize(png.height * row);
+  std::uint8_t* const out = png.samples.data();
+  for (std::size_t y = 0; y < png.height; ++y) {
+    const std::uint8_t filter = raw[y * (row + 1)];
+    check(filter <= 4, "filter");
+    for (std::size_t i = 0, at = y * row; i < row; ++i, ++at) {
+      const int a = i >= channels ? out[at - channels] : 0, b = y > 0 ? out[at - row] : 0;
+      const int c = i >= channels && y > 0 ? out[at - channels - row] : 0;
+      const int p = a + b - c, pa = std::abs(p - a), pb = std::abs(p - b), pc = std::abs(p - c);
+      const int predicted[] = {0, a, b, (a + b) / 2, pa <= pb && pa <= pc ? a : pb <= pc ? b : c};
+      out[at] = static_cast<std::uint8_t>(raw[y * (row + 1) + 1 + i] + predicted[filter]);
+    }
+  }
+  return png;
 }
 
 TempDir::TempDir() {

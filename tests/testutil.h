@@ -158,6 +158,28 @@ Bytes RandomBlocks(Fmt f, std::size_t count, std::mt19937* rng);
 // A whole DDS entry of random blocks for a width x height surface.
 Bytes RandomDds(Fmt f, std::uint32_t width, std::uint32_t height, std::mt19937* rng);
 
+// A TGA entry: the 18-byte header, `id_length` bytes of image ID, the colour map (present when
+// not empty: entries of map_depth bits from index map_first), the data, then `footer`.
+struct TgaEntry {
+  std::uint8_t type = 2, depth = 24, descriptor = 0x20;
+  std::uint16_t width = 1, height = 1;
+  Bytes data = {}, map = {};
+  std::uint8_t map_depth = 0, id_length = 0;
+  std::uint16_t map_first = 0;
+  Bytes footer = {};
+  Bytes Build() const;
+};
+
+// A PNG file read by the tests' own reader, on zlib's inflate: IHDR first, 8-bit samples, no
+// interlacing; chunks with matching CRCs up to IEND, which ends the file; rows of any of the five
+// filters. Throws on anything else.
+struct Png {
+  std::uint32_t width = 0, height = 0;
+  std::uint8_t colour = 0;  // 0 grey, 2 RGB, 6 RGBA
+  Bytes samples;            // top row first
+};
+Png ReadPng(const Bytes& file);
+
 // A fresh directory under the system's temporary directory, removed with its contents.
 struct TempDir {
   TempDir();
