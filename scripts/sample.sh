@@ -41,6 +41,7 @@ run -t sample.mix second.mix
 run --list -a second.mix sample.mix '*.kzm'
 run --list -a second.mix sample.mix model-in-archive.kzm
 run -o textures -a second.mix sample.mix model-in-archive.kzm
+run -q --png -o textures -a second.mix sample.mix model-in-archive.kzm
 
 echo
 echo "files written to $sample/textures:"

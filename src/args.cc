@@ -7,7 +7,7 @@ namespace pelt {
 namespace {
 
 constexpr char kShort[] = ":a:hlo:qt";
-enum LongOnly { kVersion = 256, kStrictTga, kNoSizeLimit, kRaw };
+enum LongOnly { kVersion = 256, kStrictTga, kNoSizeLimit, kRaw, kPng };
 constexpr option kLong[] = {
     {"archive", required_argument, nullptr, 'a'},
     {"help", no_argument, nullptr, 'h'},
@@ -16,6 +16,7 @@ constexpr option kLong[] = {
     {"contents", no_argument, nullptr, 't'},
     {"quiet", no_argument, nullptr, 'q'},
     {"raw", no_argument, nullptr, kRaw},
+    {"png", no_argument, nullptr, kPng},
     {"version", no_argument, nullptr, kVersion},
     {"strict-tga", no_argument, nullptr, kStrictTga},
     {"no-size-limit", no_argument, nullptr, kNoSizeLimit},
@@ -77,6 +78,9 @@ Args ParseArgs(std::span<const std::string_view> args) {
         break;
       case kRaw:
         out.options.raw = true;
+        break;
+      case kPng:
+        out.options.png = true;
         break;
       case 'a':
       case 'o':

@@ -19,6 +19,7 @@ struct Options {
   bool contents = false;            // print every entry of the archives; no models; write nothing
   bool raw = false;                 // write DDS entries as stored instead of converting them
   bool quiet = false;               // no "now writing" lines
+  bool png = false;                 // write images as PNG files instead of TGA files
   bool strict_tga = false;          // descriptor 0x28 instead of 0x2F
   bool size_limit = true;           // refuse a run that writes more than 9x the archives' size
 };

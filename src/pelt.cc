@@ -46,6 +46,7 @@ constexpr char kOptionsHelp[] =
     "      --raw             write DDS entries as stored (NAME.dds) instead of\n"
     "                        converting them\n"
     "  -q, --quiet           print no \"now writing\" lines\n"
+    "      --png             write PNG files (NAME.png) instead of TGA files\n"
     "      --strict-tga      write 0x28 in the TGA image descriptor instead of 0x2F\n"
     "                        (for readers that refuse 15 attribute bits)\n"
     "      --no-size-limit   write even when the run would write more than 9 times\n"
@@ -108,7 +109,7 @@ int Runner::Run() {
     return ExitStatus();
   }
   if (!ReadModels()) return kExitReported;
-  plan_ = MakePlan(archives_, wanted_, options_.raw);
+  plan_ = MakePlan(archives_, wanted_, {options_.raw, options_.png});
   if (options_.list) {
     List();
     TooLarge();
@@ -226,7 +227,7 @@ void Runner::List() {
       line += "unusable: " + w.refusal.message();
       reported_ = true;
     } else if (w.step == Step::kTga) {
-      line += "tga " + std::to_string(w.size) + " bytes";
+      line += "tga " + std::to_string(w.place.size) + " bytes";
     } else if (w.step == Step::kRawDds) {
       line += "dds " + std::to_string(w.size) + " bytes";
     } else {
@@ -271,11 +272,17 @@ void Runner::Write(const PlannedWrite& w) {
     std::fprintf(out_, "now writing %s\n", w.name.c_str());
     std::fflush(out_);
   }
-  Status s =
-      w.step != Step::kDds
-          ? file->CopyFrom(archive, w.place.offset, w.size)
-          : ConvertDdsToTga(archive, w.place.offset, w.surface,
-                            options_.strict_tga ? kTgaDescriptorStrict : kTgaDescriptor, &*file);
+  const std::uint8_t descriptor = options_.strict_tga ? kTgaDescriptorStrict : kTgaDescriptor;
+  Status s;
+  if (w.step == Step::kRawDds || (w.step == Step::kTga && !options_.png)) {
+    s = file->CopyFrom(archive, w.place.offset, w.place.size);
+  } else if (w.step == Step::kTga) {
+    s = ConvertTgaToPng(archive, w.place.offset, w.place.size, w.tga, &*file);
+  } else if (options_.png) {
+    s = ConvertDdsToPng(archive, w.place.offset, w.surface, &*file);
+  } else {
+    s = ConvertDdsToTga(archive, w.place.offset, w.surface, descriptor, &*file);
+  }
   if (s.ok()) s = file->Commit(w.name);
   if (!s.ok()) Report(w.name, s.message());
 }

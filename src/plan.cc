@@ -7,6 +7,7 @@
 #include <unordered_set>
 
 #include "names.h"
+#include "png.h"
 #include "tga.h"
 
 namespace pelt {
@@ -28,7 +29,7 @@ Result<DdsSurface> ReadDdsSurface(const Archive& archive, const EntryPlace& plac
 }
 
 // Checks a step's output name and its entry, and works out what the file will hold.
-void Check(const Archive& archive, PlannedWrite* w) {
+void Check(const Archive& archive, bool png, PlannedWrite* w) {
   if (!IsPlainFileName(w->name)) {
     w->refusal = Status::Invalid("not a plain file name");
     return;
@@ -40,6 +41,16 @@ void Check(const Archive& archive, PlannedWrite* w) {
   }
   w->place = *place;
   const std::uint64_t size = place->size;
+  if (w->step == Step::kTga && png) {
+    const auto image = CheckTgaEntry(*archive.bytes, place->offset, size);
+    if (!image.ok()) {
+      w->refusal = image.status();
+      return;
+    }
+    w->tga = *image;
+    w->size = PngSizeBound(image->width, image->height, Channels(image->colour));
+    return;
+  }
   if (w->step != Step::kDds) {
     w->size = size;
     return;
@@ -51,12 +62,16 @@ void Check(const Archive& archive, PlannedWrite* w) {
     return;
   }
   w->surface = *surface;
-  w->size = kTgaHeaderSize + std::uint64_t{4} * surface->width * surface->height;
+  const auto width = static_cast<std::uint16_t>(surface->width);
+  const auto height = static_cast<std::uint16_t>(surface->height);
+  w->size =
+      png ? PngSizeBound(width, height, 4) : kTgaHeaderSize + std::uint64_t{4} * width * height;
 }
 
 }  // namespace
 
-Plan MakePlan(std::span<const Archive> archives, std::span<const std::string> wanted, bool raw) {
+Plan MakePlan(std::span<const Archive> archives, std::span<const std::string> wanted,
+              const PlanOptions& options) {
   Plan plan;
   std::unordered_map<std::string, std::size_t> texture_of;  // folded name -> plan.textures
   for (const std::string& name : wanted) {
@@ -82,9 +97,12 @@ Plan MakePlan(std::span<const Archive> archives, std::span<const std::string> wa
         PlannedWrite& w = plan.writes.emplace_back();
         w.archive = a;
         w.entry = i;
-        w.step = step == Step::kDds && raw ? Step::kRawDds : step;
+        w.step = step == Step::kDds && options.raw ? Step::kRawDds : step;
         w.name = w.step == Step::kRawDds ? FoldedName(dir.filenames[i]) : **name;
-        Check(archives[a], &w);
+        // A PNG file takes "png" where the TGA file's name ends in "tga".
+        if (options.png && w.step != Step::kRawDds && w.name.ends_with("tga"))
+          w.name.replace(w.name.size() - 3, 3, "png");
+        Check(archives[a], options.png, &w);
         // A later write of the same name replaces an earlier one; a refused one replaces nothing.
         const std::size_t index = plan.writes.size() - 1;
         if (w.refusal.ok()) {

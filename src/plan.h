@@ -17,6 +17,7 @@
 #include "mix_reader.h"
 #include "model_scan.h"
 #include "status.h"
+#include "tga_reader.h"
 
 namespace pelt {
 
@@ -28,7 +29,8 @@ struct Archive {
   MixDirectory dir;
 };
 
-// The TGA step copies an entry; the DDS step converts one, or with --raw copies it as stored.
+// The TGA step copies an entry, or with --png converts it; the DDS step converts one, or with
+// --raw copies it as stored.
 enum class Step : std::uint8_t { kTga, kDds, kRawDds };
 
 // One write the run makes, or refuses to make, for one step of one entry.
@@ -40,6 +42,7 @@ struct PlannedWrite {
   Status refusal;          // not ok: why nothing is written (Invalid: not a plain file name)
   EntryPlace place;        // where the entry lies in the archive
   DdsSurface surface;      // kDds: the checked surface
+  TgaImage tga;            // kTga with --png: the checked image
   std::uint64_t size = 0;  // bytes the file will hold
 };
 
@@ -60,12 +63,21 @@ struct Plan {
   std::uint64_t archive_bytes = 0;       // their sizes, added up
 };
 
+struct PlanOptions {
+  // The DDS step copies an entry under its own lower-cased name instead of converting it, and
+  // checks only its place.
+  bool raw = false;
+  // Images are PNG files, named with "png" where a TGA file's name ends in "tga": the TGA step
+  // converts an entry, checking the whole of it first, and the DDS step converts to PNG. A PNG
+  // file's size is counted as the most it can hold.
+  bool png = false;
+};
+
 // Decides the run over `archives` (in search order) for the texture names `wanted` (all models'
-// names in order, repeats and any case allowed). Reads only the DDS entries' headers. With `raw`,
-// the DDS step copies an entry under its own lower-cased name instead of converting it, and
-// checks only its place.
+// names in order, repeats and any case allowed). Reads only the DDS entries' headers, and with
+// --png every TGA entry a texture comes from.
 Plan MakePlan(std::span<const Archive> archives, std::span<const std::string> wanted,
-              bool raw = false);
+              const PlanOptions& options = {});
 
 // An entry of one of the run's archives.
 struct EntryRef {

@@ -11,8 +11,10 @@
 #include <filesystem>
 #include <map>
 
+#include "convert.h"
 #include "reference_decoder.h"
 #include "testutil.h"
+#include "tga_reader.h"
 
 namespace pelt::testing {
 namespace {
@@ -37,6 +39,21 @@ Files Under(const std::string& dir, const Files& files) {
   Files out = {{dir, kDir}};
   for (const auto& [name, bytes] : files) out[dir + "/" + name] = bytes;
   return out;
+}
+
+// The PNG file of a whole DDS or TGA entry, made by the library's conversion, which the PNG tests
+// check: these rows check what the run does with it.
+Bytes PngOf(const Bytes& entry) {
+  const MemorySource source(entry);
+  MemorySink sink;
+  if (entry[0] == 'D') {
+    const auto s = CheckDdsEntry(std::span(entry).first(128), entry.size());
+    EXPECT_TRUE(ConvertDdsToPng(source, 0, *s, &sink).ok());
+  } else {
+    const auto image = CheckTgaEntry(source, 0, entry.size());
+    EXPECT_TRUE(ConvertTgaToPng(source, 0, entry.size(), *image, &sink).ok());
+  }
+  return sink.bytes;
 }
 
 // a.mix and a model m.kzm naming `textures`.
@@ -166,6 +183,9 @@ TEST(Run, Writes) {
       {"a.mix", MixBuilder(kArchive).Add("In.kzm", ModelOf({"rock.tga"})).Build()},
       {"b.mix", MixBuilder().Add("in.KZM", ModelOf({"x.tga"})).Add("two.kzm", kModel).Build()},
       {"m.kzm", ModelOf({"x.tga"})}};
+  const Bytes tga = TgaEntry{.width = 2, .height = 2, .data = Bytes(12, 7)}.Build();
+  const Files png =
+      Inputs(MixBuilder().Add("Moss.DDS", kDds).Add("Rock.TGA", tga), {"rock.tga", "MOSS.tga"});
   const Files raw =
       Inputs(MixBuilder(kArchive).Add("Bad.DDS", kShortDds), {"rock.tga", "MOSS.tga", "bad.tga"});
   // clang-format off
@@ -177,6 +197,9 @@ TEST(Run, Writes) {
        With(kIn, {{"\xC3\xA4.mix", kIn.at("a.mix")}})},
       {"a pattern, not the disk's files", {"-a", "b.mix", "a.mix", "*.KZ?"}, 0, kWrote, "",
        kMade, patterns},
+      {"--png: DDS and TGA entries", {"--png", "a.mix", "m.kzm"}, 0,
+       "now writing moss.png\nnow writing rock.png\n", "",
+       {{"moss.png", PngOf(kDds)}, {"rock.png", PngOf(tga)}}, png},
       {"--raw -q",
        {"--raw", "-q", "a.mix", "m.kzm"}, 0, "", "",
        {{"moss.dds", kDds}, {"rock.tga", kTga}, {"bad.dds", kShortDds}}, raw},
@@ -251,6 +274,9 @@ TEST(Run, List) {
        kRock + "gone.tga\tmissing\nbad.tga\tbad.dds\tunusable: " + kShort + "\n", "", {}, bad},
       {"two archives", {"-l", "-a", "b.mix", "a.mix", "m.kzm"}, 0,
        "rock.tga\ta.mix" + kRock.substr(8) + "MOSS.tga\tb.mix" + moss.substr(8), "", {}, kTwo},
+      {"--png: a TGA entry that cannot be converted", {"-l", "--png", "a.mix", "m.kzm"}, 2,
+       "rock.tga\tRock.TGA\tunusable: unsupported TGA image type 84\nMOSS.tga\tMoss.DDS\tdds DXT1 4x4\n",
+       ""},
       {"--raw", {"-l", "--raw", "a.mix", "m.kzm"}, 0,
        kRock + "MOSS.tga\tMoss.DDS\tdds 136 bytes\n", ""},
       {"-t, two archives", {"-t", "a.mix", "-a", "b.mix"}, 0,
