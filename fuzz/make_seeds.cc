@@ -44,6 +44,7 @@ int main(int argc, char** argv) {
       {"run/raw-entry", Run(6, {a, {}, b, model})},
       {"run/contents", Run(8, {a, {}, b})},
       {"run/pattern", Run(16, {a, {}, b})},
+      {"run/png", Run(34, {a, model})},
       {"tga_entry/rle", TgaEntry{.type = 9,
                                  .depth = 8,
                                  .descriptor = 0,

@@ -1,12 +1,12 @@
 // Fuzz target: a whole run of pelt, in process, on files cut from the input: flags (1 byte), then
 // a.mix, m.kzm, b.mix and n.kzm, each after its length (4 bytes, little-endian; a length past the
 // end takes what is left, parts past the end are absent). Flags: 1 --list, 2 --raw, 4 the model
-// is no file (an entry's name), 8 -t, 16 the model is the pattern "*.?zm". The run,
-//   pelt -o out [-l] [--raw] [-t] a.mix MODEL [-a b.mix] [n.kzm]
+// is no file (an entry's name), 8 -t, 16 the model is the pattern "*.?zm", 32 --png. The run,
+//   pelt -o out [-l] [--raw] [-t] [--png] a.mix MODEL [-a b.mix] [n.kzm]
 // must exit with 0 or 2 as its reports say (2 also for a list), print each report as
 // "pelt: ...", write nothing outside out/ and nothing at all when it lists, leave no temporary
-// file, write only whole images or copies of archive bytes (a raw entry's bytes among them), and
-// no more than 9 times the archives' size.
+// file, write only whole TGA images, PNG files that the tests' reader reads, or copies of archive
+// bytes (a raw entry's bytes among them), and no more than 9 times the archives' size.
 #include <filesystem>
 
 #include "byte_reader.h"
@@ -19,6 +19,15 @@ using pelt::testing::Bytes;
 bool IsImage(const Bytes& f) {  // an 18-byte header of a 32-bit image, then its pixels
   return f.size() >= 18 && f[2] == 2 && f[16] == 32 &&
          f.size() == 18 + 4ull * pelt::LoadU16(&f[12]) * pelt::LoadU16(&f[14]);
+}
+
+bool IsPng(const Bytes& f) {
+  try {
+    pelt::testing::ReadPng(f);
+    return true;
+  } catch (const std::exception&) {
+    return false;
+  }
 }
 
 bool Within(const Bytes& file, const Bytes& archive) {
@@ -47,7 +56,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   args.push_back(flags & 16 ? "*.?zm" : flags & 4 ? "m.kzm" : in + "/m.kzm");
   if (parts.size() > 2) args.insert(args.end(), {"-a", in + "/b.mix"});
   if (parts.size() > 3) args.push_back(in + "/n.kzm");
-  const std::pair<int, const char*> options[] = {{1, "-l"}, {2, "--raw"}, {8, "-t"}};
+  const std::pair<int, const char*> options[] = {{1, "-l"}, {2, "--raw"}, {8, "-t"}, {32, "--png"}};
   for (const auto& [flag, option] : options) {
     if (flags & flag) args.push_back(option);
   }
@@ -72,7 +81,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (p == "in" || input || (!lists && p == "out")) continue;
     PELT_FUZZ_CHECK(!lists && p.starts_with("out/") && !p.starts_with("out/.pelt-"));
     const Bytes file = pelt::testing::ReadFile(e.path().string()).value();
-    PELT_FUZZ_CHECK(IsImage(file) || Within(file, parts[0]) ||
+    PELT_FUZZ_CHECK(IsImage(file) || IsPng(file) || Within(file, parts[0]) ||
                     (parts.size() > 2 && Within(file, parts[2])));
     written += file.size();
   }
