@@ -1,11 +1,11 @@
-// The inputs and pelt's side of bench/png_vs_magick.sh.
+// The inputs of bench/png_vs_magick.sh.
 //
 //   png_bench make DIR [SIDE]     writes SIDE x SIDE (4096) DDS files into DIR: random_dxt1.dds
 //                                 and random_dxt5.dds of random blocks, texture_dxt1.dds and
 //                                 texture_dxt5.dds of a texture (gradients and noise at several
-//                                 scales, alpha too in DXT5) encoded by a simple block encoder
-//   png_bench convert IN.dds OUT.png
-//                                 converts IN to OUT in process with ConvertDdsToPng
+//                                 scales, alpha too in DXT5) encoded by a simple block encoder;
+//                                 beside each, NAME.mix holding it as its one entry and NAME.kzm,
+//                                 a model naming NAME.tga, for pelt
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -136,34 +136,18 @@ Bytes Encode(const std::vector<std::uint8_t>& rgba, std::uint32_t side, Fmt f) {
 int Make(const std::string& dir, std::uint32_t side) {
   std::mt19937 rng(2024);
   const std::vector<std::uint8_t> texture = Texture(side, &rng);
-  for (Fmt f : {Fmt::kDxt1, Fmt::kDxt5}) {
-    const std::string name = f == Fmt::kDxt1 ? "_dxt1.dds" : "_dxt5.dds";
-    pelt::testing::WriteFile(dir + "/random" + name, pelt::testing::RandomDds(f, side, side, &rng));
-    const Bytes blocks = Encode(texture, side, f);
-    pelt::testing::WriteFile(dir + "/texture" + name,
-                             pelt::testing::DdsBuilder(side, side).Format(f).Data(blocks).Build());
-  }
-  return 0;
-}
-
-int Convert(const std::string& in_path, const std::string& out_path) {
-  auto fail = [](const pelt::Status& st) {
-    std::fprintf(stderr, "png_bench: %s\n", st.message().c_str());
-    return 1;
+  auto write = [&dir](const std::string& name, const Bytes& dds) {
+    pelt::testing::WriteFile(dir + "/" + name + ".dds", dds);
+    pelt::testing::WriteFile(dir + "/" + name + ".mix",
+                             pelt::testing::MixBuilder().Add(name + ".dds", dds).Build());
+    pelt::testing::WriteFile(dir + "/" + name + ".kzm", pelt::testing::ModelOf({name + ".tga"}));
   };
-  auto in = pelt::InputFile::Open(in_path);
-  if (!in.ok()) return fail(in.status());
-  std::uint8_t head[pelt::kDdsHeaderSize] = {};
-  if (pelt::Status st = in->ReadAt(0, std::span(head, std::min<std::uint64_t>(128, in->size())));
-      !st.ok())
-    return fail(st);
-  const auto surface = pelt::CheckDdsEntry(std::span(head, 128), in->size());
-  if (!surface.ok()) return fail(surface.status());
-  const std::filesystem::path path(out_path);
-  auto out = pelt::OutputFile::Create(path.parent_path().string());
-  if (!out.ok()) return fail(out.status());
-  if (pelt::Status st = pelt::ConvertDdsToPng(*in, 0, *surface, &*out); !st.ok()) return fail(st);
-  if (pelt::Status st = out->Commit(path.filename().string()); !st.ok()) return fail(st);
+  for (Fmt f : {Fmt::kDxt1, Fmt::kDxt5}) {
+    const std::string suffix = f == Fmt::kDxt1 ? "_dxt1" : "_dxt5";
+    write("random" + suffix, pelt::testing::RandomDds(f, side, side, &rng));
+    const Bytes blocks = Encode(texture, side, f);
+    write("texture" + suffix, pelt::testing::DdsBuilder(side, side).Format(f).Data(blocks).Build());
+  }
   return 0;
 }
 
@@ -173,7 +157,6 @@ int main(int argc, char** argv) {
   const std::vector<std::string> args(argv + 1, argv + argc);
   if (args.size() >= 2 && args.size() <= 3 && args[0] == "make")
     return Make(args[1], args.size() == 3 ? std::stoul(args[2]) : 4096);
-  if (args.size() == 3 && args[0] == "convert") return Convert(args[1], args[2]);
-  std::fprintf(stderr, "usage: png_bench make DIR [SIDE] | png_bench convert IN.dds OUT.png\n");
+  std::fprintf(stderr, "usage: png_bench make DIR [SIDE]\n");
   return 2;
 }

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# DDS to PNG, pelt against ImageMagick: converts 4096 x 4096 DXT1 and DXT5 files with pelt's
-# ConvertDdsToPng (in process: png_bench convert) and with ImageMagick (convert x.dds x.png),
+# DDS to PNG, pelt against ImageMagick: converts 4096 x 4096 DXT1 and DXT5 images with
+# pelt --png (each the one entry of an archive) and with ImageMagick (convert x.dds x.png),
 # side by side, and prints each one's wall and CPU time, peak resident memory and file size, and
 # pelt's ratios. The inputs (png_bench make): random blocks, and a texture of gradients and noise
 # at several scales put through a simple block encoder. ImageMagick reads every file pelt writes
@@ -10,7 +10,7 @@
 #
 # Targets at 4096 x 4096: pelt's wall time at most a tenth of ImageMagick's, its files at most
 # 10 % larger. --quick converts 512 x 512 images once: a check that it all works, in seconds.
-# PELT_BUILD_DIR is where png_bench was built (build/release).
+# PELT_BUILD_DIR is where pelt and png_bench were built (build/release).
 set -euo pipefail
 export LC_ALL=C
 
@@ -28,7 +28,10 @@ while (($# > 0)); do
   shift
 done
 png_bench=$bin/bench/png_bench
-[ -x "$png_bench" ] || { echo "png_vs_magick: $png_bench is not built" >&2; exit 2; }
+pelt=$bin/pelt
+for built in "$png_bench" "$pelt"; do
+  [ -x "$built" ] || { echo "png_vs_magick: $built is not built" >&2; exit 2; }
+done
 for tool in convert /usr/bin/time; do
   command -v "$tool" >/dev/null || { echo "png_vs_magick: $tool is missing (scripts/setup.sh)" >&2; exit 2; }
 done
@@ -45,7 +48,7 @@ measure() {
 }
 median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 
-echo "DDS to PNG, ${side} x ${side}: pelt (png_bench convert, in process) against ImageMagick" \
+echo "DDS to PNG, ${side} x ${side}: pelt --png against ImageMagick" \
      "$(convert -version | sed -n 's/^Version: ImageMagick \([^ ]*\).*/\1/p'); $runs runs each," \
      "medians; $(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg)"
 printf '%-13s %-7s %8s %8s %10s %10s\n' image tool "wall s" "CPU s" "peak MiB" "file MiB"
@@ -54,7 +57,9 @@ for image in random_dxt1 random_dxt5 texture_dxt1 texture_dxt5; do
   : >"$data/pelt.runs"
   : >"$data/magick.runs"
   for ((r = 0; r < runs; ++r)); do  # alternating, so that both see the same load
-    measure "$png_bench" convert "$in" "$data/pelt.png" >>"$data/pelt.runs"
+    rm -rf "$data/out"
+    measure "$pelt" --png -q -o "$data/out" "$data/$image.mix" "$data/$image.kzm" >>"$data/pelt.runs"
+    mv "$data/out/$image.png" "$data/pelt.png"
     measure convert "$in" "$data/magick.png" >>"$data/magick.runs"
   done
   convert "$data/pelt.png" null: || { echo "png_vs_magick: ImageMagick cannot read pelt's $image.png" >&2; exit 1; }
