@@ -21,7 +21,11 @@ cd "$sample"
 
 run() {
   echo
-  echo "\$ pelt $*"
+  local shown=() a
+  for a in "$@"; do
+    case $a in *[*?[]*) shown+=("'$a'") ;; *) shown+=("$a") ;; esac  # a pattern, quoted
+  done
+  echo "\$ pelt ${shown[*]}"
   local status=0
   "$pelt" "$@" 2>stderr.txt || status=$?
   cat stderr.txt >&2
