@@ -33,7 +33,9 @@ std::uint32_t FilterRow(const std::uint8_t* cur, const std::uint8_t* up, std::si
     const std::int16_t a = cur[i - bpp], b = up[i], c = up[i - bpp];
     std::int16_t predicted = F == kSub ? a : b;
     if constexpr (F == kPaeth) {
-      const int pa = std::abs(b - c), pb = std::abs(a - c), pc = std::abs(a + b - 2 * c);
+      const std::int16_t pa = static_cast<std::int16_t>(std::abs(b - c));
+      const std::int16_t pb = static_cast<std::int16_t>(std::abs(a - c));
+      const std::int16_t pc = static_cast<std::int16_t>(std::abs(a + b - 2 * c));
       predicted = pa <= pb && pa <= pc ? a : pb <= pc ? b : c;
     }
     out[i] = static_cast<std::uint8_t>(cur[i] - predicted);
