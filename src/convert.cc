@@ -107,19 +107,20 @@ Status ConvertDdsToPng(const ByteSource& archive, std::uint64_t entry_offset, co
     return st;
   PngWriter png(out, static_cast<std::uint16_t>(s.width), static_cast<std::uint16_t>(s.height),
                 opaque ? PngColour::kRgb : PngColour::kRgba);
-  const std::size_t step = opaque ? 3 : 4;
   Status written;
   const Status read =
       DecodeBands(archive, entry_offset, s, 0, [&](BgraPixel* pixels, std::size_t rows) {
         // In place, to red, green, blue (and alpha): a pixel's samples never land past it.
         auto* samples = reinterpret_cast<std::uint8_t*>(pixels);
-        for (std::size_t i = 0; i < rows * s.width; ++i) {
+        for (std::size_t i = 0; !opaque && i < rows * s.width; ++i) {  // a loop GCC vectorises
           const BgraPixel p = pixels[i];
-          std::uint8_t* const o = samples + i * step;
-          o[0] = static_cast<std::uint8_t>(p >> 16);
-          o[1] = static_cast<std::uint8_t>(p >> 8);
-          o[2] = static_cast<std::uint8_t>(p);
-          if (!opaque) o[3] = static_cast<std::uint8_t>(p >> 24);
+          pixels[i] = (p & 0xFF00FF00) | (p >> 16 & 0xFF) | (p & 0xFF) << 16;
+        }
+        for (std::size_t i = 0; opaque && i < rows * s.width; ++i) {
+          const BgraPixel p = pixels[i];
+          samples[3 * i] = static_cast<std::uint8_t>(p >> 16);
+          samples[3 * i + 1] = static_cast<std::uint8_t>(p >> 8);
+          samples[3 * i + 2] = static_cast<std::uint8_t>(p);
         }
         written = png.AddRows(samples, rows);
         return written.ok();

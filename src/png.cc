@@ -33,7 +33,9 @@ std::uint32_t FilterRow(const std::uint8_t* cur, const std::uint8_t* up, std::si
     const std::int16_t a = cur[i - bpp], b = up[i], c = up[i - bpp];
     std::int16_t predicted = F == kSub ? a : b;
     if constexpr (F == kPaeth) {
-      const int pa = std::abs(b - c), pb = std::abs(a - c), pc = std::abs(a + b - 2 * c);
+      const std::int16_t pa = static_cast<std::int16_t>(std::abs(b - c));
+      const std::int16_t pb = static_cast<std::int16_t>(std::abs(a - c));
+      const std::int16_t pc = static_cast<std::int16_t>(std::abs(a + b - 2 * c));
       predicted = pa <= pb && pa <= pc ? a : pb <= pc ? b : c;
     }
     out[i] = static_cast<std::uint8_t>(cur[i] - predicted);
@@ -44,8 +46,8 @@ std::uint32_t FilterRow(const std::uint8_t* cur, const std::uint8_t* up, std::si
 }
 
 // Deflate settings are chosen band by band from how each of two compresses the band's first
-// 64 KiB. Measured on 4096 x 4096 DXT images of random blocks and of textures
-// (bench/png_vs_magick.sh):
+// 16 KiB (from 8 to 64 KiB, the same choices on the images measured). Measured on 4096 x 4096 DXT
+// images of random blocks and of textures (bench/png_vs_magick.sh):
 // - Huffman codes alone are twice as fast as level 1 on random blocks, and the smallest of all
 //   on RGBA textures whose alpha varies, where whole pixels seldom repeat (8 % smaller than
 //   level 4, 2 % than Z_RLE);
@@ -53,7 +55,7 @@ std::uint32_t FilterRow(const std::uint8_t* cur, const std::uint8_t* up, std::si
 //   larger), is 12 % smaller than Huffman codes alone on opaque textures (RGB), whose 4-colour
 //   blocks repeat whole pixels, and 3 times as slow on random blocks. It is tried only where
 //   Huffman codes halve the sample, and kept only where it does better there.
-constexpr std::size_t kSampleBytes = 64u << 10;
+constexpr std::size_t kSampleBytes = 16u << 10;
 constexpr int kMatchLevel = 4;
 constexpr int kMatchChain = 8;
 
