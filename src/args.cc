@@ -93,10 +93,15 @@ Args ParseArgs(std::span<const std::string_view> args) {
         }
         break;
       case ':':
-        return BadOption(std::string_view(argv[optind - 1]).starts_with("--")
-                             ? std::string(argv[optind - 1])
-                             : std::string{'-', static_cast<char>(optopt)},
-                         Needs(optopt));
+        // Some getopt_long implementations (MinGW's) also return ':' for an argument given to a
+        // long option that takes none ("--version=3"): that is an unknown option, as elsewhere.
+        if (optopt == 'a' || optopt == 'o') {
+          return BadOption(std::string_view(argv[optind - 1]).starts_with("--")
+                               ? std::string(argv[optind - 1])
+                               : std::string{'-', static_cast<char>(optopt)},
+                           Needs(optopt));
+        }
+        [[fallthrough]];
       default:  // an unknown short option has optopt set to it; a bad long one is named whole
         return BadOption(optopt == 0 ||
                                  std::string_view(kShort).find(static_cast<char>(optopt)) !=
