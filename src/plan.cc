@@ -134,12 +134,20 @@ std::optional<EntryRef> FindEntry(std::span<const Archive> archives, std::string
 }
 
 std::vector<EntryRef> MatchEntries(std::span<const Archive> archives, std::string_view pattern) {
+  // One pass: each matching name's first archive, and its last entry there (as FindEntry picks),
+  // without searching the archives again for every name.
   std::vector<EntryRef> found;
-  std::unordered_set<std::string> seen;
-  for (const Archive& a : archives) {
-    for (const std::string& name : a.dir.filenames) {
-      if (MatchesPattern(pattern, name) && seen.insert(FoldedName(name)).second)
-        found.push_back(*FindEntry(archives, name));
+  std::unordered_map<std::string, std::size_t> index_of;  // folded name -> found
+  for (std::size_t a = 0; a < archives.size(); ++a) {
+    const std::vector<std::string>& names = archives[a].dir.filenames;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+      if (!MatchesPattern(pattern, names[i])) continue;
+      const auto [it, fresh] = index_of.emplace(FoldedName(names[i]), found.size());
+      if (fresh) {
+        found.push_back({a, i});
+      } else if (found[it->second].archive == a) {
+        found[it->second].entry = i;
+      }
     }
   }
   return found;

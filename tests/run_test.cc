@@ -180,7 +180,10 @@ TEST(Run, Writes) {
   const Files models = {{"r.kzm", ModelOf({"rock.tga"})},
                         {"s.kzm", ModelOf({"ROCK.tga", "moss.tga"})}};
   const Files patterns = {
-      {"a.mix", MixBuilder(kArchive).Add("In.kzm", ModelOf({"rock.tga"})).Build()},
+      {"a.mix", MixBuilder(kArchive)
+                    .Add("IN.kzm", ModelOf({"x.tga"}))
+                    .Add("In.kzm", ModelOf({"rock.tga"}))
+                    .Build()},
       {"b.mix", MixBuilder().Add("in.KZM", ModelOf({"x.tga"})).Add("two.kzm", kModel).Build()},
       {"m.kzm", ModelOf({"x.tga"})}};
   const Bytes tga = TgaEntry{.width = 2, .height = 2, .data = Bytes(12, 7)}.Build();
