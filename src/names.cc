@@ -4,9 +4,18 @@
 
 namespace pelt {
 
+namespace {
+
+// `c` with an ASCII capital made small; other bytes as they are.
+unsigned char Fold(char c) {
+  const auto u = static_cast<unsigned char>(c);
+  return u >= 'A' && u <= 'Z' ? static_cast<unsigned char>(u - 'A' + 'a') : u;
+}
+
+}  // namespace
+
 void LowerAscii(std::string* s) {
-  for (char& c : *s)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  for (char& c : *s) c = static_cast<char>(Fold(c));
 }
 
 std::string FoldedName(std::string_view name) {
@@ -49,11 +58,6 @@ bool EndsWithFolded(std::string_view name, std::string_view suffix) {
 bool IsPattern(std::string_view arg) { return arg.find_first_of("*?[") != std::string_view::npos; }
 
 namespace {
-
-unsigned char Fold(char c) {
-  const auto u = static_cast<unsigned char>(c);
-  return u >= 'A' && u <= 'Z' ? static_cast<unsigned char>(u - 'A' + 'a') : u;
-}
 
 // Whether the item of `pattern` at `p` (not a star: a question mark, a class or an ordinary
 // character) matches `c`; `*next` is set to the position after the item.
