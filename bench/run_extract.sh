@@ -269,14 +269,16 @@ if check_run many "$many_copies" "$many_copy_bytes" "$data/many.mix" "$data/many
     time_into tpelt "$pelt_bin" -o "$out" "$data/many.mix" "$data/many.kzm"
     time_into tlist "$pelt_bin" --list "$data/many.mix" "$data/many.kzm"
     time_into tcontents "$pelt_bin" -t "$data/many.mix"
+    time_into tmatchall "$pelt_bin" --list "$data/many.mix" "*.TGA"
     time_into tpattern "$pelt_bin" "$data/names.mix" '*a*a*a*a*a*a*a*a*a*a*a*a*b'
     time_into tcfr "$bin/copy_floor" "$data/many.mix" "$data/many.ranges" "$out"
   done
-  medians tpelt tlist tcontents tpattern tcfr
+  medians tpelt tlist tcontents tmatchall tpattern tcfr
   echo "matching: $many_entries entries, $many_model_names model names, $many_copies files written"
   echo "  pelt                          $tpelt_text"
   echo "  pelt --list (writes nothing)  $tlist_text"
   echo "  pelt -t (lists every entry)   $tcontents_text   (target: well under 1 s)"
+  echo "  a pattern matching every entry $tmatchall_text   (each entry read as a model)"
   echo "  *a*a*a*a*a*a*a*a*a*a*a*a*b over 20,000 names of 250 characters"
   echo "                                $tpattern_text   (target: well under 1 s)"
   echo "  copy_floor of the same files  $tcfr_text"
