@@ -51,6 +51,7 @@ TEST(Names, Patterns) {
       {"[]a]", "]", true},
       {"[a", "[a", true},
       {"[a-", "[a-", true},
+      {"[a-]", "-", true},
   };
   for (const Case& c : kCases)
     EXPECT_EQ(MatchesPattern(c.pattern, c.name), c.matches) << c.pattern << " " << c.name;
@@ -90,42 +91,46 @@ struct Archives {
   std::vector<Archive> archives;
 };
 
-// One entry of each kind; e.KZM is read in several windows, its name behind 70000 bytes.
+// One entry of each kind; e.KZM is read in several windows: a name of 70000 bytes, then another.
 TEST(Plan, DescribeEntry) {
   const Bytes model = ModelOf({"a.tga", "b.tga", "A.TGA"});
-  const Archives a({MixBuilder()
-                        .Add("a.DDS", kDds)
-                        .Add("b.dds", kShortDds)
-                        .Add("c.Tga", "tga")
-                        .Add("d.kzm", model)
-                        .Add("e.KZM", ModelBuilder().Chunk(7, Bytes(70000)).Texture("x").Build())
-                        .Add("readme", "text")
-                        .Add("empty", "")
-                        .Add("f.dds", "")
-                        .Place(1 << 20, 0)});
+  const Archives a(
+      {MixBuilder()
+           .Add("a.DDS", kDds)
+           .Add("b.dds", kShortDds)
+           .Add("c.Tga", "tga")
+           .Add("d.kzm", model)
+           .Add("e.KZM", ModelBuilder().Texture(std::string(70000, 'n')).Texture("x").Build())
+           .Add("readme", "text")
+           .Add("empty", "")
+           .Add("f.dds", "")
+           .Place(1 << 20, 0)});
   std::string got;
   for (std::size_t i = 0; i < 8; ++i) got += DescribeEntry(a.archives[0], i) + "\n";
   EXPECT_EQ(
       got,
       "dds DXT1 4x4\nunusable: DDS entry is 127 bytes, shorter than its 128-byte header\n"
-      "tga 3 bytes\nkzm model, 2 textures\nkzm model, 1 texture\n4 bytes\n0 bytes\n"
-      "unusable: entry lies outside the archive (offset 1048576, size 0, archive 70507 bytes)\n");
+      "tga 3 bytes\nkzm model, 2 textures\nkzm model, 2 textures\n4 bytes\n0 bytes\n"
+      "unusable: entry lies outside the archive (offset 1048576, size 0, archive 70508 bytes)\n");
 }
 
 // A later write of a texture's name replaces an earlier one on disk; a refused write replaces
-// nothing. The plan's outcome for each texture says which write is left.
+// nothing. The plan's outcome for each texture says which write is left. Only archives that
+// supply a texture count towards the size limit.
 TEST(Plan, TheLastWriteNotRefusedIsTheOutcome) {
   const Archives a({MixBuilder()
                         .Add("rock.tga", "x")
                         .Add("rock.dds", kShortDds)
                         .Add("moss.dds", kDds)
-                        .Add("Moss.tga", "y")});
+                        .Add("Moss.tga", "y"),
+                    MixBuilder().Add("unused.tga", "z")});
   const Plan plan = MakePlan(a.archives, std::vector<std::string>{"rock.tga", "moss.tga"});
   EXPECT_EQ(Describe(plan),
             "0.0 tga rock.tga 1\n0.1 dds rock.tga DDS entry is 127 bytes, shorter than its "
             "128-byte header\n0.2 dds moss.tga 82\n0.3 tga moss.tga 1\nrock.tga <- 0\n"
             "moss.tga <- 3\n");
   EXPECT_EQ(plan.write_bytes, 84u);
+  EXPECT_EQ(plan.supplying, std::vector<std::size_t>{0});
 }
 
 // DXT1, DXT3 and DXT5 entries at odd offsets of their archive, their edges clipped, in one band

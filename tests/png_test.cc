@@ -66,6 +66,11 @@ TEST(PngWriter, StoredBandsMakeTheBoundWhateverTheThreads) {
     files[threads / 2] = sink.bytes;
   }
   EXPECT_TRUE(files[0] == files[1]);
+  MemorySink zeros;
+  PngWriter flat(&zeros, 700, 1000, PngColour::kRgb, 2);
+  ASSERT_TRUE(flat.AddRows(Bytes(rows.size()).data(), 1000).ok());
+  ASSERT_TRUE(flat.Finish().ok());
+  EXPECT_LT(zeros.bytes.size(), rows.size() / 100);  // and rows that compress are compressed
 }
 
 // 1000 x 1000 grey pixels stored bottom row first, in four bands of the reader: as they are, or
@@ -119,6 +124,7 @@ TEST(TgaToPng, EveryKindAsWorkedOut) {
       {{.type = 10, .width = 2, .height = 2, .data = {0x82, 1, 2, 3, 0x00, 4, 5, 6}}, C::kRgb, {3, 2, 1, 3, 2, 1, 3, 2, 1, 6, 5, 4}},
       {{.type = 11, .depth = 8, .descriptor = 0, .width = 2, .height = 2, .data = {0x02, 1, 2, 3, 0x80, 9}}, C::kGrey, {3, 9, 1, 2}},
       {{.data = {1, 2, 3}, .map = {7, 7}, .map_depth = 16, .id_length = 5, .footer = {1, 2}}, C::kRgb, {3, 2, 1}},
+      {{.type = 1, .depth = 8, .data = {255}, .map = Bytes(30, 9), .map_depth = 24, .map_first = 250}, C::kRgb, {9, 9, 9}},
       {tall_tga, C::kGrey, tall},
       {tall_rle_tga, C::kGrey, tall_rle},
   };
