@@ -33,9 +33,6 @@ int main(int argc, char** argv) {
       MixBuilder().Add("rock.tga", "TGA").Add("Moss.dds", dds[2]).Add("m.kzm", model).Build();
   const Bytes b = MixBuilder().Add("gone.dds", dds[1]).Add("rock.tga", "b").Build(true);
   const std::pair<std::string, Bytes> kSeeds[] = {
-      {"mix_directory/a", a},
-      {"mix_directory/b", b},
-      {"model_scan/m", model},
       {"dds_entry/1", dds[0]},
       {"dds_entry/3", dds[1]},
       {"dds_entry/5", dds[2]},
@@ -54,9 +51,6 @@ int main(int argc, char** argv) {
                                  .map = Bytes(6),
                                  .map_depth = 24}
                             .Build()},
-      {"tga_entry/16-bit",
-       TgaEntry{.depth = 16, .descriptor = 0x21, .data = {1, 2}, .id_length = 3, .footer = {0}}
-           .Build()},
   };
   for (const auto& [name, bytes] : kSeeds) {
     const std::filesystem::path path = std::filesystem::path(argv[1]) / name;

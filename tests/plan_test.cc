@@ -1,5 +1,5 @@
 // The logic of a run that needs no files: which names may be created, the plan over archives in
-// memory, and the conversion of DDS entries into a sink.
+// memory, and the conversion of DDS entries into a sink, as TGA and as PNG.
 #include "plan.h"
 
 #include <gtest/gtest.h>
@@ -9,6 +9,7 @@
 #include "convert.h"
 #include "dds.h"
 #include "names.h"
+#include "png.h"
 #include "reference_decoder.h"
 #include "testutil.h"
 
@@ -134,38 +135,49 @@ TEST(Plan, TheLastWriteNotRefusedIsTheOutcome) {
 }
 
 // DXT1, DXT3 and DXT5 entries at odd offsets of their archive, their edges clipped, in one band
-// or many, with mipmaps after the top level, converted as the reference decodes them.
-TEST(ConvertDdsToTga, MatchesTheReference) {
-  std::mt19937 rng(5);
+// or many, with mipmaps after the top level, converted as the reference decodes them: to TGA, and
+// to PNG as RGB when every pixel is opaque (DXT1 blocks made four-colour), RGBA otherwise.
+TEST(ConvertDds, AsTheReferenceDecodes) {
   struct Case {
     const char* what;
-    Bytes dds;
+    Fmt format;
+    std::uint32_t width, height;
     std::size_t offset;
-    std::uint8_t descriptor;
   };
   const Case kCases[] = {
-      {"DXT5 5 x 7, mipmaps",
-       DdsBuilder(5, 7)
-           .Format(Fmt::kDxt5)
-           .Data(RandomBlocks(Fmt::kDxt5, 4, &rng))
-           .Mipmaps()
-           .Build(),
-       3, 0x2F},
-      {"65535 x 9: many bands, the right edge clipped", RandomDds(Fmt::kDxt1, 65535, 9, &rng), 7,
-       0x2F},
-      {"10 x 65535: many bands, the last one partial", RandomDds(Fmt::kDxt5, 10, 65535, &rng), 2,
-       0x2F},
+      {"DXT5 5 x 7, mipmaps", Fmt::kDxt5, 5, 7, 3},
+      {"DXT3 65535 x 9: many bands, the right edge clipped", Fmt::kDxt3, 65535, 9, 7},
+      {"DXT1 10 x 65535, opaque: many bands, the last one partial", Fmt::kDxt1, 10, 65535, 2},
   };
+  std::mt19937 rng(5);
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.what);
+    Bytes blocks = RandomBlocks(c.format, BlocksFor(c.width, c.height), &rng);
+    for (std::size_t at = 0; c.format == Fmt::kDxt1 && at < blocks.size(); at += 8) {
+      blocks[at + 1] |= 0x80;  // colour 0 above colour 1
+      blocks[at + 3] &= 0x7F;
+    }
+    const Bytes entry =
+        DdsBuilder(c.width, c.height).Format(c.format).Data(blocks).Mipmaps().Build();
     Bytes archive(c.offset, 0xEE);
-    Append(&archive, c.dds);
-    const auto surface = CheckDdsEntry(std::span(c.dds).first(128), c.dds.size());
-    ASSERT_TRUE(surface.ok());
-    MemorySink sink;
-    ASSERT_TRUE(
-        ConvertDdsToTga(MemorySource(archive), c.offset, *surface, c.descriptor, &sink).ok());
-    EXPECT_TRUE(sink.bytes == ReferenceTga(c.dds, c.descriptor));
+    Append(&archive, entry);
+    const auto s = CheckDdsEntry(std::span(entry).first(128), entry.size());
+    ASSERT_TRUE(s.ok());
+    MemorySink tga;
+    ASSERT_TRUE(ConvertDdsToTga(MemorySource(archive), c.offset, *s, 0x2F, &tga).ok());
+    EXPECT_TRUE(tga.bytes == ReferenceTga(entry));
+    MemorySink png;
+    ASSERT_TRUE(ConvertDdsToPng(MemorySource(archive), c.offset, *s, &png).ok());
+    EXPECT_LE(png.bytes.size(), PngSizeBound(c.width, c.height, 4));
+    const Bytes bgra = ReferenceDecode(c.format, blocks.data(), c.width, c.height);
+    Bytes want;
+    for (std::size_t i = 0; i < bgra.size(); i += 4) {
+      want.insert(want.end(), {bgra[i + 2], bgra[i + 1], bgra[i]});
+      if (c.format != Fmt::kDxt1) want.push_back(bgra[i + 3]);
+    }
+    const Png read = ReadPng(png.bytes);
+    EXPECT_EQ(read.colour, c.format == Fmt::kDxt1 ? 2 : 6);
+    EXPECT_TRUE(read.samples == want);
   }
 }
 
