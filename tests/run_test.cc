@@ -160,7 +160,6 @@ TEST(Run, CommandLine) {
   const std::string unknown = ": unknown option (see pelt --help)\n";
   // clang-format off
   const Case kCases[] = {
-      {"one file name", {"a.mix"}, 1, kUsage, ""},
       {"-t, no archive", {"-t"}, 1, kUsage, ""},
       {"an argument to a long option that takes none", {"--version=3", "a.mix", "m.kzm"}, 1, "",
        "pelt: --version=3" + unknown},
@@ -180,8 +179,6 @@ TEST(Run, CommandLine) {
 
 TEST(Run, Writes) {
   const Files strict = With(kMade, {{"moss.tga", ReferenceTga(kDds, 0x28)}});
-  const Files models = {{"r.kzm", ModelOf({"rock.tga"})},
-                        {"s.kzm", ModelOf({"ROCK.tga", "moss.tga"})}};
   const Files patterns = {
       {"a.mix", MixBuilder(kArchive)
                     .Add("IN.kzm", ModelOf({"x.tga"}))
@@ -209,9 +206,6 @@ TEST(Run, Writes) {
       {"--raw -q",
        {"--raw", "-q", "a.mix", "m.kzm"}, 0, "", "",
        {{"moss.dds", kDds}, {"rock.tga", kTga}, {"bad.dds", kShortDds}}, raw},
-      {"-a, several models",
-       {"-a", "b.mix", "a.mix", "r.kzm", "s.kzm"}, 0, "now writing rock.tga\nnow writing moss.tga\n",
-       "", kMade, With(kTwo, models)},
   };
   // clang-format on
   for (const Case& c : kCases) Check(c);
@@ -232,10 +226,6 @@ TEST(Run, Reports) {
        {"-a", "b.mix", "a.mix", "m.kzm"}, 2, "now writing rock.tga\n",
        "pelt: Gone.tga: not found in any of the 2 archives\n", {{"rock.tga", kTga}},
        With(kTwo, {{"m.kzm", ModelOf({"Gone.tga", "rock.tga", "gone.TGA"})}})},
-#ifdef _WIN32
-      {"a Windows device", kRun, 2, "", "pelt: aux.tga: not a plain file name; not written\n",
-       {}, Inputs(MixBuilder().Add("AUX.tga", "x"), {"aux.tga"})},
-#endif
       {"a name cut short; no names",
        {"a.mix", "m.kzm", "e.kzm"}, 2, "now writing rock.tga\n",
        "pelt: m.kzm: texture-name chunk at offset 17 is cut short by the end of the file; its "
@@ -271,15 +261,12 @@ TEST(Run, FatalErrorsWriteNothing) {
 }
 
 TEST(Run, List) {
-  const std::string moss = "MOSS.tga\tMoss.DDS\tdds DXT1 4x4\n";
   const Files bad =
       Inputs(MixBuilder(kArchive).Add("bad.dds", kShortDds), {"rock.tga", "gone.tga", "bad.tga"});
   // clang-format off
   const Case kCases[] = {
       {"missing and unusable", {"-l", "a.mix", "m.kzm"}, 2,
        kRock + "gone.tga\tmissing\nbad.tga\tbad.dds\tunusable: " + kShort + "\n", "", {}, bad},
-      {"two archives", {"-l", "-a", "b.mix", "a.mix", "m.kzm"}, 0,
-       "rock.tga\ta.mix" + kRock.substr(8) + "MOSS.tga\tb.mix" + moss.substr(8), "", {}, kTwo},
       {"--png: a TGA entry that cannot be converted", {"-l", "--png", "a.mix", "m.kzm"}, 2,
        "rock.tga\tRock.TGA\tunusable: unsupported TGA image type 84\nMOSS.tga\tMoss.DDS\tdds DXT1 4x4\n",
        ""},
@@ -293,33 +280,20 @@ TEST(Run, List) {
   for (const Case& c : kCases) Check(c);
 }
 
-// 40 records of one 64 x 64 DXT1 entry of 2,176 bytes would make 40 images of 16,402 bytes.
+// Two records of one 64 x 64 DXT1 entry of 2,176 bytes would make two images of 16,402 bytes.
 TEST(Run, ArchiveBombIsRefused) {
   const Bytes dds = DdsBuilder(64, 64).Data(Bytes(2048)).Build();
-  MixBuilder bomb;
-  MixBuilder plain;
-  ModelBuilder model;
-  Files made;
-  std::string wrote;
-  for (int i = 0; i < 40; ++i) {
-    const std::string name = std::to_string(i);
-    bomb.Add(name + ".dds", i == 0 ? dds : Bytes{}).Place(16, 2176);
-    plain.Add(name + ".dds", dds);
-    model.Texture(name + ".tga");
-    made[name + ".tga"] = ReferenceTga(dds);
-    wrote += "now writing " + name + ".tga\n";
-  }
-  const Files in = {{"a.mix", bomb.Build()}, {"m.kzm", model.Build()}};
-  const std::string refused =
-      "pelt: a.mix: the run would write 656080 bytes, more than 9 times the archive's size; its "
-      "entries share bytes (an archive bomb?); nothing written (--no-size-limit writes anyway)\n";
+  const Files in =
+      Inputs(MixBuilder().Add("a.dds", dds).Add("b.dds", "").Place(16, 2176), {"a.tga", "b.tga"});
+  const Files made = {{"a.tga", ReferenceTga(dds)}, {"b.tga", ReferenceTga(dds)}};
   // clang-format off
   const Case kCases[] = {
-      {"refused", kRunOut, 2, "", refused, {}, in},
-      {"--no-size-limit", {"--no-size-limit", "-o", "out", "a.mix", "m.kzm"}, 0, wrote, "",
-       Under("out", made), in},
-      {"40 entries of their own", kRunOut, 0, wrote, "", Under("out", made),
-       With(in, {{"a.mix", plain.Build()}})},
+      {"refused", kRunOut, 2, "",
+       "pelt: a.mix: the run would write 32804 bytes, more than 9 times the archive's size; its "
+       "entries share bytes (an archive bomb?); nothing written (--no-size-limit writes anyway)\n",
+       {}, in},
+      {"--no-size-limit", {"--no-size-limit", "-o", "out", "a.mix", "m.kzm"}, 0,
+       "now writing a.tga\nnow writing b.tga\n", "", Under("out", made), in},
   };
   // clang-format on
   for (const Case& c : kCases) Check(c);

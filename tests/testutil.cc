@@ -19,16 +19,6 @@
 
 namespace pelt::testing {
 
-void PutU16(Bytes* b, std::uint16_t v) {
-  b->push_back(static_cast<std::uint8_t>(v));
-  b->push_back(static_cast<std::uint8_t>(v >> 8));
-}
-
-Bytes Patch32(Bytes b, std::size_t at, std::uint32_t v) {
-  for (std::size_t i = 0; i < 4; ++i) b.at(at + i) = static_cast<std::uint8_t>(v >> (8 * i));
-  return b;
-}
-
 Bytes MixBuilder::Build(bool names_first) const {
   Bytes out(16);
   Bytes index;
@@ -52,23 +42,6 @@ Bytes MixBuilder::Build(bool names_first) const {
   out = Patch32(std::move(out), 0, 0x4D495831);  // "1XIM"
   out = Patch32(std::move(out), 4, names_first ? second_at : first_at);
   return Patch32(std::move(out), 8, names_first ? first_at : second_at);
-}
-
-ModelBuilder& ModelBuilder::End() {
-  const auto size = static_cast<std::uint32_t>(out_.size() - open_.back());
-  out_ = Patch32(std::move(out_), open_.back() - 4, 0x80000000u | size);
-  open_.pop_back();
-  return *this;
-}
-
-Bytes ModelOf(std::initializer_list<std::string_view> names) {
-  ModelBuilder m;
-  for (std::string_view n : names) m.Texture(n);
-  return m.Build();
-}
-
-std::uint32_t BlocksFor(std::uint32_t width, std::uint32_t height) {
-  return ((width + 3) / 4) * ((height + 3) / 4);
 }
 
 Bytes DdsBuilder::Build() const {

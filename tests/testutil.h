@@ -24,13 +24,19 @@ using Bytes = std::vector<std::uint8_t>;
 
 inline Bytes ToBytes(std::string_view s) { return Bytes(s.begin(), s.end()); }
 // Little-endian, as the formats store numbers.
-void PutU16(Bytes* b, std::uint16_t v);
+inline void PutU16(Bytes* b, std::uint16_t v) {
+  b->push_back(static_cast<std::uint8_t>(v));
+  b->push_back(static_cast<std::uint8_t>(v >> 8));
+}
 inline void PutU32(Bytes* b, std::uint32_t v) {
   PutU16(b, static_cast<std::uint16_t>(v));
   PutU16(b, static_cast<std::uint16_t>(v >> 16));
 }
 inline void PutI32(Bytes* b, std::int32_t v) { PutU32(b, static_cast<std::uint32_t>(v)); }
-Bytes Patch32(Bytes b, std::size_t at, std::uint32_t v);  // `b` with `v` at `at`
+inline Bytes Patch32(Bytes b, std::size_t at, std::uint32_t v) {  // `b` with `v` at `at`
+  for (std::size_t i = 0; i < 4; ++i) b.at(at + i) = static_cast<std::uint8_t>(v >> (8 * i));
+  return b;
+}
 inline void Append(Bytes* b, const Bytes& more) { b->insert(b->end(), more.begin(), more.end()); }
 
 // Bytes in memory as a ByteSource.
@@ -106,7 +112,12 @@ class ModelBuilder {
     open_.push_back(out_.size());
     return *this;
   }
-  ModelBuilder& End();
+  ModelBuilder& End() {
+    const auto size = static_cast<std::uint32_t>(out_.size() - open_.back());
+    out_ = Patch32(std::move(out_), open_.back() - 4, 0x80000000u | size);
+    open_.pop_back();
+    return *this;
+  }
   Bytes Build() const { return out_; }
 
  private:
@@ -115,11 +126,17 @@ class ModelBuilder {
 };
 
 // A model of one texture-name chunk per name, in order.
-Bytes ModelOf(std::initializer_list<std::string_view> names);
+inline Bytes ModelOf(std::initializer_list<std::string_view> names) {
+  ModelBuilder m;
+  for (std::string_view n : names) m.Texture(n);
+  return m.Build();
+}
 
 // DDS entries: "DDS ", the 124-byte surface description, block data.
 using Fmt = DxtFormat;
-std::uint32_t BlocksFor(std::uint32_t width, std::uint32_t height);
+inline std::uint32_t BlocksFor(std::uint32_t width, std::uint32_t height) {
+  return ((width + 3) / 4) * ((height + 3) / 4);
+}
 
 class DdsBuilder {
  public:
