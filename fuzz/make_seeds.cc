@@ -29,8 +29,17 @@ int main(int argc, char** argv) {
                           .Build();
   const Bytes dds[] = {RandomDds(Fmt::kDxt1, 5, 3, &rng), RandomDds(Fmt::kDxt3, 8, 8, &rng),
                        RandomDds(Fmt::kDxt5, 1, 9, &rng)};
+  const Bytes tga = TgaEntry{.type = 9,
+                             .depth = 8,
+                             .descriptor = 0,
+                             .width = 3,
+                             .height = 2,
+                             .data = {0x81, 1, 0x02, 0, 1, 0, 0x80, 1},
+                             .map = Bytes(6),
+                             .map_depth = 24}
+                        .Build();
   const Bytes a =
-      MixBuilder().Add("rock.tga", "TGA").Add("Moss.dds", dds[2]).Add("m.kzm", model).Build();
+      MixBuilder().Add("rock.tga", tga).Add("Moss.dds", dds[2]).Add("m.kzm", model).Build();
   const Bytes b = MixBuilder().Add("gone.dds", dds[1]).Add("rock.tga", "b").Build(true);
   const std::pair<std::string, Bytes> kSeeds[] = {
       {"dds_entry/1", dds[0]},
@@ -38,19 +47,11 @@ int main(int argc, char** argv) {
       {"dds_entry/5", dds[2]},
       {"run/run", Run(0, {a, model})},
       {"run/list", Run(1, {a, model, b})},
-      {"run/raw-entry", Run(6, {a, {}, b, model})},
+      {"run/raw", Run(2, {a, model, b})},
       {"run/contents", Run(8, {a, {}, b})},
       {"run/pattern", Run(16, {a, {}, b})},
       {"run/png", Run(34, {a, model})},
-      {"tga_entry/rle", TgaEntry{.type = 9,
-                                 .depth = 8,
-                                 .descriptor = 0,
-                                 .width = 3,
-                                 .height = 2,
-                                 .data = {0x81, 1, 0x02, 0, 1, 0, 0x80, 1},
-                                 .map = Bytes(6),
-                                 .map_depth = 24}
-                            .Build()},
+      {"tga_entry/rle", tga},
   };
   for (const auto& [name, bytes] : kSeeds) {
     const std::filesystem::path path = std::filesystem::path(argv[1]) / name;

@@ -1,5 +1,5 @@
-// The readers of untrusted bytes: an archive's directory, a model's texture names, a DDS entry's
-// checks, and every shipped decoding path against the reference decoder.
+// The readers of untrusted bytes: an archive's directory, a model's texture names, each reader's
+// refusals, and every shipped decoding path against the reference decoder.
 #include <gtest/gtest.h>
 
 #include <random>
@@ -9,6 +9,7 @@
 #include "model_scan.h"
 #include "reference_decoder.h"
 #include "testutil.h"
+#include "tga_reader.h"
 
 namespace pelt::testing {
 namespace {
@@ -44,37 +45,6 @@ TEST(MixReader, ReadsRecordsAndNames) {
     EXPECT_EQ(dir->indexhead[0].size, 3);
     EXPECT_EQ(dir->indexhead[1].offset, 19);
     EXPECT_EQ(dir->indexhead[1].size, 2);
-  }
-}
-
-TEST(MixReader, EveryDamageIsRefusedWithItsReason) {
-  // header | "xyz" at 16 | index at 19: count, 1 record | name table at 35: count, 6 "a.tga\0"
-  const Bytes good = MixBuilder().Add("a.tga", "xyz").Build();
-  const Bytes three = MixBuilder().Add("a", "").Add("b", "").Add("c", "").Build();  // names at 56
-  struct Case {
-    Bytes archive;
-    std::string reason;
-  };
-  // clang-format off
-  const Case kCases[] = {
-      {First(good, 4), "header shorter than 16 bytes (file is 4 bytes)"},  // the identifier only
-      {Patch32(good, 4, 0),  // the count read is the identifier's
-       "index count 1296652337 needs 15559828044 bytes, but only 42 follow the index offset"},
-      {Patch32(good, 4, 43), "index offset 43 lies outside the file (46 bytes)"},
-      {Patch32(good, 19, -1), "index count -1 is negative"},
-      {Patch32(good, 19, 0x15555556),  // 12 times that is 8 in 32 bits
-       "index count 357913942 needs 4294967304 bytes, but only 23 follow the index offset"},
-      {Patch32(good, 35, 2), "name count 2 is larger than the index count 1"},
-      {First(three, 65), "name count 3 is too large for the 5 bytes that follow the name table offset"},
-      {MixBuilder().Add("a.tga", "").AddRawName({}, {}).Build(), "name 1 has length 0"},
-      {MixBuilder().AddRawName(ToBytes("a.tga"), {}).Build(), "name 0 holds no NUL in its 5 bytes"},
-  };
-  // clang-format on
-  for (const Case& c : kCases) {
-    auto dir = Parse(c.archive);
-    ASSERT_FALSE(dir.ok()) << c.reason;
-    EXPECT_EQ(dir.status().code(), Code::kCorrupt);
-    EXPECT_EQ(dir.status().message(), c.reason);
   }
 }
 
@@ -132,27 +102,56 @@ TEST(DxtPaths, EverySupportedPathDecodesAsTheReference) {
   }
 }
 
-// One row per refusal; most entries are also broken the ways later checks refuse, which must not
-// win: the header's length is checked first, then the FourCC, the sides, the block data.
-TEST(CheckDdsEntry, EachRefusalSaysWhy) {
+// One row per refusal of each reader; most DDS entries are also broken the ways later checks
+// refuse, which must not win: the header's length first, then the FourCC, the sides, the blocks.
+TEST(Readers, EachRefusalSaysWhy) {
+  enum Reader { kMix, kDds, kTga };
+  // header | "xyz" at 16 | index at 19: count, 1 record | name table at 35: count, 6 "a.tga\0"
+  const Bytes good = MixBuilder().Add("a.tga", "xyz").Build();
+  const Bytes three = MixBuilder().Add("a", "").Add("b", "").Add("c", "").Build();  // names at 56
   using D = DdsBuilder;
-  const std::string kSides = "; width and height must be 1 to 65535";
+  using T = TgaEntry;
+  Bytes map_type_2 = T{}.Build();
+  map_type_2[1] = 2;
   struct Case {
-    Bytes entry;  // at most 128 bytes or whole
+    Reader reader;
+    Bytes bytes;
     std::string reason;
   };
+  // clang-format off
   const Case kCases[] = {
-      {Bytes(127), "DDS entry is 127 bytes, shorter than its 128-byte header"},
-      {D(0, 0).FourCC(0x7E584420).Build(), "unsupported format \" DX~\""},
-      {D(65536, 4).Build(), "surface is 65536x4" + kSides},
-      {D(5, 9).Data(Bytes(47)).Build(), "block data is 47 bytes; a 5x9 DXT1 surface needs 48"},
-      {D(65535, 65535).Format(Fmt::kDxt3).Build(),
-       "block data is 0 bytes; a 65535x65535 DXT3 surface needs 4294967296"},
+      {kMix, First(good, 4), "header shorter than 16 bytes (file is 4 bytes)"},  // the identifier only
+      {kMix, Patch32(good, 4, 0),  // the count read is the identifier's
+       "index count 1296652337 needs 15559828044 bytes, but only 42 follow the index offset"},
+      {kMix, Patch32(good, 4, 43), "index offset 43 lies outside the file (46 bytes)"},
+      {kMix, Patch32(good, 19, -1), "index count -1 is negative"},
+      {kMix, Patch32(good, 19, 0x15555556),  // 12 times that is 8 in 32 bits
+       "index count 357913942 needs 4294967304 bytes, but only 23 follow the index offset"},
+      {kMix, Patch32(good, 35, 2), "name count 2 is larger than the index count 1"},
+      {kMix, First(three, 65), "name count 3 is too large for the 5 bytes that follow the name table offset"},
+      {kMix, MixBuilder().Add("a.tga", "").AddRawName({}, {}).Build(), "name 1 has length 0"},
+      {kMix, MixBuilder().AddRawName(ToBytes("a.tga"), {}).Build(), "name 0 holds no NUL in its 5 bytes"},
+      {kDds, Bytes(127), "DDS entry is 127 bytes, shorter than its 128-byte header"},
+      {kDds, D(0, 0).FourCC(0x7E584420).Build(), "unsupported format \" DX~\""},
+      {kDds, D(65536, 4).Build(), "surface is 65536x4; width and height must be 1 to 65535"},
+      {kDds, D(5, 9).Data(Bytes(47)).Build(), "block data is 47 bytes; a 5x9 DXT1 surface needs 48"},
+      {kDds, D(65535, 65535).Format(Fmt::kDxt3).Build(), "block data is 0 bytes; a 65535x65535 DXT3 surface needs 4294967296"},
+      {kTga, T{.type = 4}.Build(), "unsupported TGA image type 4"},
+      {kTga, map_type_2, "unsupported TGA colour-map type 2"},
+      {kTga, T{.type = 1, .depth = 8, .data = {0}}.Build(), "colour-mapped TGA has no colour map"},
+      {kTga, T{.depth = 15}.Build(), "unsupported 15-bit true-colour TGA"},
+      {kTga, T{.descriptor = 0x30}.Build(), "unsupported right-to-left TGA"},
+      {kTga, T{.width = 0}.Build(), "TGA image is 0x1; width and height must be at least 1"},
+      {kTga, T{.type = 9, .depth = 8, .width = 3, .data = {0x01, 2, 5, 0x80, 6}, .map = Bytes(16), .map_depth = 32, .map_first = 2}.Build(), "colour-map index 6 is outside the 4-entry map from index 2"},
   };
+  // clang-format on
   for (const Case& c : kCases) {
-    const auto got = CheckDdsEntry(c.entry, c.entry.size());
-    EXPECT_EQ(got.status().code(), c.reason[0] == 'u' ? Code::kUnsupported : Code::kCorrupt);
-    EXPECT_EQ(got.status().message(), c.reason);
+    const MemorySource source(c.bytes);  // a heap block of their size: ASan sees an over-read
+    const Status got = c.reader == kMix   ? ParseMixDirectory(source).status()
+                       : c.reader == kDds ? CheckDdsEntry(c.bytes, c.bytes.size()).status()
+                                          : CheckTgaEntry(source, 0, c.bytes.size()).status();
+    EXPECT_EQ(got.code(), c.reason[0] == 'u' ? Code::kUnsupported : Code::kCorrupt) << c.reason;
+    EXPECT_EQ(got.message(), c.reason);
   }
 }
 
