@@ -19,7 +19,7 @@ if ! [[ "$seconds" =~ ^[1-9][0-9]*$ ]]; then
   exit 1
 fi
 build=${PELT_FUZZ_BUILD_DIR:-build/fuzz}
-targets=(dds_entry tga_entry run)
+targets=(run)
 
 scripts/setup.sh
 cmake --preset fuzz -B "$build" >/dev/null

@@ -111,8 +111,6 @@ TEST(Readers, EachRefusalSaysWhy) {
   const Bytes three = MixBuilder().Add("a", "").Add("b", "").Add("c", "").Build();  // names at 56
   using D = DdsBuilder;
   using T = TgaEntry;
-  Bytes map_type_2 = T{}.Build();
-  map_type_2[1] = 2;
   struct Case {
     Reader reader;
     Bytes bytes;
@@ -124,20 +122,17 @@ TEST(Readers, EachRefusalSaysWhy) {
       {kMix, Patch32(good, 4, 0),  // the count read is the identifier's
        "index count 1296652337 needs 15559828044 bytes, but only 42 follow the index offset"},
       {kMix, Patch32(good, 4, 43), "index offset 43 lies outside the file (46 bytes)"},
-      {kMix, Patch32(good, 19, -1), "index count -1 is negative"},
       {kMix, Patch32(good, 19, 0x15555556),  // 12 times that is 8 in 32 bits
        "index count 357913942 needs 4294967304 bytes, but only 23 follow the index offset"},
       {kMix, Patch32(good, 35, 2), "name count 2 is larger than the index count 1"},
       {kMix, First(three, 65), "name count 3 is too large for the 5 bytes that follow the name table offset"},
-      {kMix, MixBuilder().Add("a.tga", "").AddRawName({}, {}).Build(), "name 1 has length 0"},
       {kMix, MixBuilder().AddRawName(ToBytes("a.tga"), {}).Build(), "name 0 holds no NUL in its 5 bytes"},
       {kDds, Bytes(127), "DDS entry is 127 bytes, shorter than its 128-byte header"},
-      {kDds, D(0, 0).FourCC(0x7E584420).Build(), "unsupported format \" DX~\""},
+      {kDds, Patch32(D(0, 0).Build(), 84, 0x7E584420), "unsupported format \" DX~\""},
       {kDds, D(65536, 4).Build(), "surface is 65536x4; width and height must be 1 to 65535"},
       {kDds, D(5, 9).Data(Bytes(47)).Build(), "block data is 47 bytes; a 5x9 DXT1 surface needs 48"},
       {kDds, D(65535, 65535).Format(Fmt::kDxt3).Build(), "block data is 0 bytes; a 65535x65535 DXT3 surface needs 4294967296"},
       {kTga, T{.type = 4}.Build(), "unsupported TGA image type 4"},
-      {kTga, map_type_2, "unsupported TGA colour-map type 2"},
       {kTga, T{.type = 1, .depth = 8, .data = {0}}.Build(), "colour-mapped TGA has no colour map"},
       {kTga, T{.depth = 15}.Build(), "unsupported 15-bit true-colour TGA"},
       {kTga, T{.descriptor = 0x30}.Build(), "unsupported right-to-left TGA"},

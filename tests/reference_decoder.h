@@ -1,15 +1,16 @@
 // A plain decoder of DXT1, DXT3 and DXT5 blocks, one pixel at a time, written from the formats'
-// rules alone and sharing no code with pelt's decoders, and the check that holds every decoding
-// path to it. Header-only: the tests and the fuzz targets both use it, and the fuzz targets link
-// only the library.
+// rules alone and sharing no code with pelt's decoders, the check that holds every decoding path
+// to it, and the TGA file pelt makes of a DDS entry.
 #pragma once
 
 #include <algorithm>
 #include <cstdint>
 #include <vector>
 
+#include "byte_reader.h"
 #include "dxt.h"
 #include "dxt_format.h"
+#include "testutil.h"
 
 namespace pelt::testing {
 
@@ -77,21 +78,16 @@ namespace pelt::testing {
 
 // The TGA file pelt makes of a whole DDS entry `dds`: type 2, the sides, 32 bits, `descriptor`,
 // then the reference decoder's pixels, the top row first.
-inline std::vector<std::uint8_t> ReferenceTga(const std::vector<std::uint8_t>& dds,
-                                              std::uint8_t descriptor = 0x2F) {
-  const std::uint32_t h = dds[12] | dds[13] << 8 | dds[14] << 16;
-  const std::uint32_t w = dds[16] | dds[17] << 8 | dds[18] << 16;
+inline Bytes ReferenceTga(const Bytes& dds, std::uint8_t descriptor = 0x2F) {
+  const std::uint32_t h = LoadU32(&dds[12]);
+  const std::uint32_t w = LoadU32(&dds[16]);
   const auto f = static_cast<DxtFormat>((dds[87] - '1') / 2);  // the FourCC's last character
-  std::vector<std::uint8_t> out = {0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0};
-  for (std::uint32_t side : {w, h}) {
-    out.push_back(static_cast<std::uint8_t>(side));
-    out.push_back(static_cast<std::uint8_t>(side >> 8));
-  }
-  out.push_back(32);
-  out.push_back(descriptor);
-  const std::vector<std::uint8_t> pixels = ReferenceDecode(f, &dds[128], w, h);
-  out.insert(out.end(), pixels.begin(), pixels.end());
-  return out;
+  return TgaEntry{.depth = 32,
+                  .descriptor = descriptor,
+                  .width = static_cast<std::uint16_t>(w),
+                  .height = static_cast<std::uint16_t>(h),
+                  .data = ReferenceDecode(f, &dds[128], w, h)}
+      .Build();
 }
 
 }  // namespace pelt::testing

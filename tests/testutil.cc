@@ -20,28 +20,28 @@
 namespace pelt::testing {
 
 Bytes MixBuilder::Build(bool names_first) const {
-  Bytes out(16);
+  Bytes data;
   Bytes index;
   Bytes names;
   PutU32(&index, static_cast<std::uint32_t>(entries_.size()));
   PutU32(&names, static_cast<std::uint32_t>(entries_.size()));
   for (const Entry& e : entries_) {
     PutI32(&index, 0);  // the id, which nothing reads
-    PutI32(&index, e.offset.value_or(static_cast<std::int32_t>(out.size())));
+    PutI32(&index, e.offset.value_or(static_cast<std::int32_t>(16 + data.size())));
     PutI32(&index, e.size.value_or(static_cast<std::int32_t>(e.data.size())));
     names.push_back(static_cast<std::uint8_t>(e.name.size()));
     Append(&names, e.name);
-    Append(&out, e.data);
+    Append(&data, e.data);
   }
-  const Bytes& first = names_first ? names : index;
-  const Bytes& second = names_first ? index : names;
-  const auto first_at = static_cast<std::uint32_t>(out.size());
-  const auto second_at = static_cast<std::uint32_t>(first_at + first.size());
-  Append(&out, first);
-  Append(&out, second);
-  out = Patch32(std::move(out), 0, 0x4D495831);  // "1XIM"
-  out = Patch32(std::move(out), 4, names_first ? second_at : first_at);
-  return Patch32(std::move(out), 8, names_first ? first_at : second_at);
+  const auto tables = static_cast<std::uint32_t>(16 + data.size());
+  Bytes out;
+  PutU32(&out, 0x4D495831);  // "1XIM"
+  PutU32(&out, tables + static_cast<std::uint32_t>(names_first ? names.size() : 0));
+  PutU32(&out, tables + static_cast<std::uint32_t>(names_first ? 0 : index.size()));
+  PutU32(&out, 0);
+  for (const Bytes* part : {&data, names_first ? &names : &index, names_first ? &index : &names})
+    Append(&out, *part);
+  return out;
 }
 
 Bytes DdsBuilder::Build() const {

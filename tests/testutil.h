@@ -146,10 +146,6 @@ class DdsBuilder {
     block_size_ = BlockSize(f);
     return *this;
   }
-  DdsBuilder& FourCC(std::uint32_t code) {
-    fourcc_ = code;
-    return *this;
-  }
   DdsBuilder& Data(Bytes data) {  // short or long at will
     data_ = std::move(data);
     return *this;
