@@ -119,6 +119,7 @@ TEST(Readers, EachRefusalSaysWhy) {
   // clang-format off
   const Case kCases[] = {
       {kMix, First(good, 4), "header shorter than 16 bytes (file is 4 bytes)"},  // the identifier only
+      {kMix, Bytes(15), "not a mix archive (no \"1XIM\" identifier; archive and model swapped?): header shorter than 16 bytes (file is 15 bytes)"},
       {kMix, Patch32(good, 4, 0),  // the count read is the identifier's
        "index count 1296652337 needs 15559828044 bytes, but only 42 follow the index offset"},
       {kMix, Patch32(good, 4, 43), "index offset 43 lies outside the file (46 bytes)"},
