@@ -5,16 +5,6 @@
 
 using namespace pelt::testing;
 
-// A whole-run input (see run_fuzz.cc): the flags, then each part after its length.
-Bytes Run(std::uint8_t flags, std::initializer_list<Bytes> parts) {
-  Bytes out = {flags};
-  for (const Bytes& p : parts) {
-    PutU32(&out, static_cast<std::uint32_t>(p.size()));
-    Append(&out, p);
-  }
-  return out;
-}
-
 int main(int argc, char** argv) {
   if (argc != 2) return 1;
   std::mt19937 rng(1);
@@ -42,15 +32,17 @@ int main(int argc, char** argv) {
       MixBuilder().Add("rock.tga", tga).Add("Moss.dds", dds[2]).Add("m.kzm", model).Build();
   const Bytes b =
       MixBuilder().Add("gone.dds", dds[1]).Add("rock.tga", "b").Add("moss.dds", dds[0]).Build(true);
-  const std::pair<std::string, Bytes> kSeeds[] = {
-      {"run/run", Run(0, {a, model})},      {"run/list", Run(1, {a, model, b})},
-      {"run/raw", Run(2, {a, model, b})},   {"run/contents", Run(8, {a, {}, b})},
-      {"run/pattern", Run(16, {a, {}, b})}, {"run/png", Run(34, {a, model})},
-  };
-  for (const auto& [name, bytes] : kSeeds) {
-    const std::filesystem::path path = std::filesystem::path(argv[1]) / name;
-    std::filesystem::create_directories(path.parent_path());
-    WriteFile(path.string(), bytes);
+  // The run target's input (see run_fuzz.cc): the flags, then each part after its length; one
+  // seed for each option.
+  const std::filesystem::path dir = std::filesystem::path(argv[1]) / "run";
+  std::filesystem::create_directories(dir);
+  for (std::uint8_t flags : {0, 1, 2, 8, 16, 34}) {
+    Bytes seed = {flags};
+    for (const Bytes* part : {&a, &model, &b}) {
+      PutU32(&seed, static_cast<std::uint32_t>(part->size()));
+      Append(&seed, *part);
+    }
+    WriteFile((dir / std::to_string(flags)).string(), seed);
   }
   return 0;
 }

@@ -1,8 +1,8 @@
 // Fuzz target: a whole run of pelt, in process, on files cut from the input: flags (1 byte), then
 // a.mix, m.kzm and b.mix, each after its length (4 bytes, little-endian; a length past the end
-// takes what is left, parts past the end are absent). Flags: 1 --list, 2 --raw, 8 -t, 16 the model
+// takes what is left, parts past the end are empty). Flags: 1 --list, 2 --raw, 8 -t, 16 the model
 // is the pattern "*.?zm" (models are entries), 32 --png. The run,
-//   pelt -o out [-l] [--raw] [-t] [--png] a.mix MODEL [-a b.mix]
+//   pelt -o out [-l] [--raw] [-t] [--png] a.mix MODEL -a b.mix
 // must exit with 0, or 2 after reports (2 also for a list), write nothing outside out/ and nothing
 // at all when it lists, leave no temporary file, write only whole TGA images, PNG files that the
 // tests' reader reads, or copies of archive bytes (a raw entry's bytes among them), and no more
@@ -36,19 +36,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   fs::create_directory(in);
   const int flags = size > 0 ? data[0] : 0;
   const bool lists = (flags & 9) != 0;
-  std::vector<Bytes> parts(2);
+  Bytes parts[3];
   for (std::size_t at = 1, i = 0; at + 4 <= size && i < 3; ++i) {
     const std::size_t n = std::min<std::size_t>(pelt::LoadU32(data + at), size - at - 4);
-    parts.resize(std::max(parts.size(), i + 1));
     parts[i].assign(data + at + 4, data + at + 4 + n);
     at += 4 + n;
   }
   const char* const names[] = {"a.mix", "m.kzm", "b.mix"};
-  for (std::size_t i = 0; i < parts.size(); ++i)
-    pelt::testing::WriteFile(in + "/" + names[i], parts[i]);
+  for (int i = 0; i < 3; ++i) pelt::testing::WriteFile(in + "/" + names[i], parts[i]);
   std::vector<std::string> args = {"-o", root / "out", in + "/a.mix"};
   args.push_back(flags & 16 ? "*.?zm" : in + "/m.kzm");
-  if (parts.size() > 2) args.insert(args.end(), {"-a", in + "/b.mix"});
+  args.insert(args.end(), {"-a", in + "/b.mix"});
   const std::pair<int, const char*> options[] = {{1, "-l"}, {2, "--raw"}, {8, "-t"}, {32, "--png"}};
   for (const auto& [flag, option] : options) {
     if (flags & flag) args.push_back(option);
@@ -68,13 +66,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::uint64_t written = 0;
   for (const auto& e : fs::recursive_directory_iterator(root.path)) {
     const std::string p = e.path().lexically_relative(root.path).string();
-    const bool input = p.starts_with("in/") && std::count(names, names + parts.size(), p.substr(3));
+    const bool input = p.starts_with("in/") && std::count(names, names + 3, p.substr(3));
     if (p == "in" || input || (!lists && p == "out")) continue;
     PELT_FUZZ_CHECK(!lists && p.starts_with("out/") && !p.starts_with("out/.pelt-"));
     const Bytes file = pelt::testing::ReadFile(e.path().string()).value();
-    PELT_FUZZ_CHECK(IsWhole(file, parts[0]) || (parts.size() > 2 && IsWhole(file, parts[2])));
+    PELT_FUZZ_CHECK(IsWhole(file, parts[0]) || IsWhole(file, parts[2]));
     written += file.size();
   }
-  PELT_FUZZ_CHECK(written <= 9 * (parts[0].size() + (parts.size() > 2 ? parts[2].size() : 0)));
+  PELT_FUZZ_CHECK(written <= 9 * (parts[0].size() + parts[2].size()));
   return 0;
 }

@@ -1,12 +1,11 @@
-// The readers of untrusted bytes: an archive's directory, a model's texture names, each reader's
-// refusals, and every shipped decoding path against the reference decoder.
+// The readers of untrusted bytes: each reader's refusals, and every shipped decoding path against
+// the reference decoder.
 #include <gtest/gtest.h>
 
 #include <random>
 
 #include "dds.h"
 #include "mix_reader.h"
-#include "model_scan.h"
 #include "reference_decoder.h"
 #include "testutil.h"
 #include "tga_reader.h"
@@ -15,72 +14,6 @@ namespace pelt::testing {
 namespace {
 
 Bytes First(const Bytes& b, std::size_t n) { return Bytes(b.begin(), b.begin() + n); }
-
-// `bytes` is a heap block of their size: AddressSanitizer sees a read one byte past the end.
-Result<MixDirectory> Parse(const Bytes& bytes) { return ParseMixDirectory(MemorySource(bytes)); }
-
-// Names end at their first NUL, case kept; records as stored. Cut anywhere, each is refused.
-TEST(MixReader, ReadsRecordsAndNames) {
-  const MixBuilder two =
-      MixBuilder().AddRawName(ToBytes({"Rock.TGA\0x", 10}), ToBytes("xyz")).Add("b", "pq");
-  struct Case {
-    Bytes archive;
-    std::vector<std::string> names;
-  };
-  const Case kCases[] = {
-      {two.Build(), {"Rock.TGA", "b"}},
-      {two.Build(true), {"Rock.TGA", "b"}},
-      // A name of 254 characters and its NUL: the largest length byte.
-      {MixBuilder().Add(std::string(254, 'n'), "xyz").Add("b", "pq").Build(),
-       {std::string(254, 'n'), "b"}},
-  };
-  for (const Case& c : kCases) {
-    for (std::size_t n = 0; n < c.archive.size(); ++n)
-      EXPECT_EQ(Parse(First(c.archive, n)).status().code(), Code::kCorrupt);
-    auto dir = Parse(c.archive);
-    ASSERT_TRUE(dir.ok()) << dir.status().message();
-    EXPECT_EQ(dir->filenames, c.names);
-    ASSERT_EQ(dir->indexhead.size(), 2u);
-    EXPECT_EQ(dir->indexhead[0].offset, 16);
-    EXPECT_EQ(dir->indexhead[0].size, 3);
-    EXPECT_EQ(dir->indexhead[1].offset, 19);
-    EXPECT_EQ(dir->indexhead[1].size, 2);
-  }
-}
-
-Result<ModelTextures> Scan(const Bytes& bytes) { return ScanTextureNames(MemorySource(bytes)); }
-
-// Names in file order, case and repeats kept; containers entered, other payloads skipped whole.
-TEST(ModelScan, Walk) {
-  ModelBuilder deep;  // the walk is flat: 100000 containers deep cost no stack
-  for (int i = 0; i < 100000; ++i) deep.Begin();
-  using M = ModelBuilder;
-  struct Case {
-    const char* what;
-    Bytes model;
-    std::vector<std::string> names;
-    std::uint64_t cut_at = 0;  // the offset of a texture-name chunk cut short
-  };
-  // clang-format off
-  const Case kCases[] = {
-      {"nested containers",
-       M().Begin().Chunk(3, Bytes(5)).Begin(50).Texture("in").End().Texture("B").End().Texture("c")
-           .Texture("B").Build(),
-       {"in", "B", "c", "B"}},
-      {"100000 containers deep", deep.Texture("x").Build(), {"x"}},
-      {"size 1: an empty name", M().Chunk(7, {1}).Chunk(50, {0}).Texture("b").Build(), {"", "b"}},
-      {"a texture name cut short", M().Texture("a").Header(50, 20).Texture("b").Build(), {"a"}, 10},
-  };
-  // clang-format on
-  for (const Case& c : kCases) {
-    SCOPED_TRACE(c.what);
-    auto scan = Scan(c.model);
-    ASSERT_TRUE(scan.ok());
-    EXPECT_EQ(scan->texturenames, c.names);
-    EXPECT_EQ(scan->name_cut_short, c.cut_at != 0);
-    EXPECT_EQ(scan->cut_short_offset, c.cut_at);
-  }
-}
 
 // Random blocks (both DXT1 palette modes, equal endpoints, both DXT5 alpha modes) in rows with and
 // without gaps, at unaligned addresses, from a lone block to many.

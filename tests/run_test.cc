@@ -60,10 +60,13 @@ const Bytes kModel = ModelOf({"rock.tga", "MOSS.tga"});
 const Files kIn = {{"a.mix", kArchive.Build()}, {"m.kzm", kModel}};
 const Files kMade = {{"moss.tga", kImage}, {"rock.tga", kTga}};
 const std::string kWrote = "now writing moss.tga\nnow writing rock.tga\n";
-// Rock.TGA in a.mix; in b.mix (its name table first), another rock.tga (a.mix is searched first)
-// and Moss.DDS.
+// Rock.TGA in a.mix; in b.mix (its name table first), another rock.tga, stored with a byte after
+// its NUL (a.mix is searched first), and Moss.DDS.
 const Files kTwo = {{"a.mix", MixBuilder().Add("Rock.TGA", kTga).Build()},
-                    {"b.mix", MixBuilder().Add("rock.tga", "no").Add("Moss.DDS", kDds).Build(true)},
+                    {"b.mix", MixBuilder()
+                                  .AddRawName(ToBytes({"rock.tga\0x", 10}), ToBytes("no"))
+                                  .Add("Moss.DDS", kDds)
+                                  .Build(true)},
                     {"m.kzm", kModel}};
 const std::string kRock = "rock.tga\tRock.TGA\ttga 50001 bytes\n";
 const std::string kShort = "DDS entry is 127 bytes, shorter than its 128-byte header";
