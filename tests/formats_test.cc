@@ -22,7 +22,7 @@ TEST(DxtPaths, EverySupportedPathDecodesAsTheReference) {
     std::uint32_t xblocks, yblocks;
     std::size_t gap, lead;  // pixels after each row's blocks, and before the first
   };
-  const Shape kShapes[] = {{1, 1, 0, 0}, {2, 3, 1, 3}, {3, 2, 7, 1}, {33, 2, 5, 2}, {64, 64, 0, 1}};
+  const Shape kShapes[] = {{1, 1, 0, 0}, {2, 3, 1, 3}, {33, 2, 5, 2}, {64, 64, 0, 1}};
   std::mt19937 rng(7);
   for (Fmt f : {Fmt::kDxt1, Fmt::kDxt3, Fmt::kDxt5}) {
     for (const Shape& s : kShapes) {
@@ -69,7 +69,6 @@ TEST(Readers, EachRefusalSaysWhy) {
       {kTga, T{.type = 4}.Build(), "unsupported TGA image type 4"},
       {kTga, T{.type = 1, .depth = 8, .data = {0}}.Build(), "colour-mapped TGA has no colour map"},
       {kTga, T{.depth = 15}.Build(), "unsupported 15-bit true-colour TGA"},
-      {kTga, T{.descriptor = 0x30}.Build(), "unsupported right-to-left TGA"},
       {kTga, T{.width = 0}.Build(), "TGA image is 0x1; width and height must be at least 1"},
       {kTga, T{.type = 9, .depth = 8, .width = 3, .data = {0x01, 2, 5, 0x80, 6}, .map = Bytes(16), .map_depth = 32, .map_first = 2}.Build(), "colour-map index 6 is outside the 4-entry map from index 2"},
   };
