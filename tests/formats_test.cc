@@ -13,8 +13,6 @@
 namespace pelt::testing {
 namespace {
 
-Bytes First(const Bytes& b, std::size_t n) { return Bytes(b.begin(), b.begin() + n); }
-
 // Random blocks (both DXT1 palette modes, equal endpoints, both DXT5 alpha modes) in rows with and
 // without gaps, at unaligned addresses, from a lone block to many.
 TEST(DxtPaths, EverySupportedPathDecodesAsTheReference) {
@@ -51,7 +49,7 @@ TEST(Readers, EachRefusalSaysWhy) {
   };
   // clang-format off
   const Case kCases[] = {
-      {kMix, First(good, 4), "header shorter than 16 bytes (file is 4 bytes)"},  // the identifier only
+      {kMix, Bytes(good.begin(), good.begin() + 4), "header shorter than 16 bytes (file is 4 bytes)"},  // the identifier only
       {kMix, Bytes(15), "not a mix archive (no \"1XIM\" identifier; archive and model swapped?): header shorter than 16 bytes (file is 15 bytes)"},
       {kMix, Patch32(good, 4, 0),  // the count read is the identifier's
        "index count 1296652337 needs 15559828044 bytes, but only 42 follow the index offset"},
@@ -59,7 +57,7 @@ TEST(Readers, EachRefusalSaysWhy) {
       {kMix, Patch32(good, 19, 0x15555556),  // 12 times that is 8 in 32 bits
        "index count 357913942 needs 4294967304 bytes, but only 23 follow the index offset"},
       {kMix, Patch32(good, 35, 2), "name count 2 is larger than the index count 1"},
-      {kMix, First(three, 65), "name count 3 is too large for the 5 bytes that follow the name table offset"},
+      {kMix, Bytes(three.begin(), three.begin() + 65), "name count 3 is too large for the 5 bytes that follow the name table offset"},
       {kMix, MixBuilder().AddRawName(ToBytes("a.tga"), {}).Build(), "name 0 holds no NUL in its 5 bytes"},
       {kDds, Bytes(127), "DDS entry is 127 bytes, shorter than its 128-byte header"},
       {kDds, Patch32(D(0, 0).Build(), 84, 0x7E584420), "unsupported format \" DX~\""},

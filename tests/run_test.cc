@@ -146,6 +146,8 @@ TEST(Run, CommandLine) {
        "pelt: --output-dir: option requires a directory (see pelt --help)\n"},
       {"empty argument", {"--archive=", "a.mix", "m.kzm"}, 1, "",
        "pelt: --archive=: option requires an archive (see pelt --help)\n"},
+      {"empty argument apart", {"-o", "", "a.mix", "m.kzm"}, 1, "",
+       "pelt: -o: option requires a directory (see pelt --help)\n"},
   };
   // clang-format on
   for (const Case& c : kCases) Check(c);
