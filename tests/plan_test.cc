@@ -75,7 +75,7 @@ struct Archives {
 
 // One entry of each kind. d.kzm holds its names 100000 containers deep, one in a container of
 // the texture-name type, beside a payload skipped; e.KZM is read in several windows, a name of
-// 70000 bytes, then another. The next name is the longest an archive holds.
+// 70000 bytes, then another. The empty entry after it has the longest name an archive holds.
 TEST(Plan, DescribeEntry) {
   ModelBuilder d;  // the walk is flat: containers cost no stack
   for (int i = 0; i < 100000; ++i) d.Begin();

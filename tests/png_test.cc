@@ -13,7 +13,7 @@ namespace pelt::testing {
 namespace {
 
 // Random bytes do not compress: every band is stored, which makes the bound. The rows of a band
-// are filtered against the last row of the band before.
+// are filtered against the last row of the band before. Rows that compress are compressed.
 TEST(PngWriter, StoredBandsMakeTheBoundWhateverTheThreads) {
   std::mt19937 rng(3);
   Bytes rows(700 * 3 * 1000);  // 2101 bytes a row with its filter byte: 3 bands
@@ -62,10 +62,10 @@ Result<TgaImage> Check(const Bytes& entry) {  // `entry` is a heap block of its 
   return CheckTgaEntry(MemorySource(entry), 0, entry.size());
 }
 
-// Every kind, top row first, worked out by hand: 24-, 32- and 16-bit pixels (one attribute bit
-// or none), grey, 24- and 32-bit maps, packets across rows, an image ID, a true-colour image's
-// map, a footer; rows top first and bottom first, in one band and in many. Each small entry cut
-// anywhere before its footer is refused.
+// Every kind, top row first, worked out by hand: 24-, 32- and 16-bit pixels (with an attribute
+// bit), grey, 24- and 32-bit maps (one from index 250, whose entries past 255 are never read),
+// packets across rows, an image ID, a true-colour image's map, a footer; rows top first and bottom
+// first, in one band and in many. Each small entry cut anywhere before its footer is refused.
 TEST(TgaToPng, EveryKindAsWorkedOut) {
   struct Case {
     TgaEntry tga;

@@ -37,9 +37,12 @@ Files Under(const std::string& dir, const Files& files) {
 Bytes PngOf(const Bytes& e) {
   const MemorySource source(e);
   MemorySink sink;
-  const auto tga = CheckTgaEntry(source, 0, e.size());
-  EXPECT_TRUE(e[0] == 'D' ? ConvertDdsToPng(source, 0, *CheckDdsEntry(e, e.size()), &sink).ok()
-                          : ConvertTgaToPng(source, 0, e.size(), *tga, &sink).ok());
+  if (e[0] == 'D') {
+    EXPECT_TRUE(ConvertDdsToPng(source, 0, *CheckDdsEntry(e, e.size()), &sink).ok());
+  } else {
+    EXPECT_TRUE(
+        ConvertTgaToPng(source, 0, e.size(), *CheckTgaEntry(source, 0, e.size()), &sink).ok());
+  }
   return sink.bytes;
 }
 
