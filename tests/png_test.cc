@@ -6,8 +6,8 @@
 
 #include <random>
 
+#include "convert.h"
 #include "testutil.h"
-#include "tga_reader.h"
 
 namespace pelt::testing {
 namespace {
@@ -100,10 +100,10 @@ TEST(TgaToPng, EveryKindAsWorkedOut) {
     }
     const auto t = Check(entry);
     ASSERT_TRUE(t.ok()) << t.status().message();
-    EXPECT_EQ(t->colour, c.colour);
+    EXPECT_EQ(t->channels, Channels(c.colour));
     MemorySink sink;
     ASSERT_TRUE(ConvertTgaToPng(MemorySource(entry), 0, entry.size(), *t, &sink).ok());
-    EXPECT_LE(sink.bytes.size(), PngSizeBound(t->width, t->height, Channels(c.colour)));
+    EXPECT_LE(sink.bytes.size(), PngSizeBound(t->width, t->height, t->channels));
     const Png png = ReadPng(sink.bytes);
     EXPECT_EQ(png.colour, static_cast<std::uint8_t>(c.colour));
     EXPECT_TRUE(png.samples == c.want);

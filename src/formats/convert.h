@@ -1,4 +1,5 @@
-// Converting a DDS entry of an archive to the TGA or PNG file pelt writes for it.
+// Converting an entry of an archive to the file pelt writes for it: a DDS entry to a TGA or PNG
+// file, a TGA entry to a PNG file.
 #pragma once
 
 #include <cstdint>
@@ -7,6 +8,7 @@
 #include "dds.h"
 #include "sink.h"
 #include "status.h"
+#include "tga_reader.h"
 
 namespace pelt {
 
@@ -24,5 +26,12 @@ Status ConvertDdsToTga(const ByteSource& archive, std::uint64_t entry_offset, co
 // at a few bands. Returns the first read or write failure.
 [[nodiscard]] Status ConvertDdsToPng(const ByteSource& archive, std::uint64_t entry_offset,
                                      const DdsSurface& s, Sink* out);
+
+// Writes the TGA entry of `size` bytes at `offset` in `archive`, which CheckTgaEntry accepted as
+// `image`, to `out` as a PNG file of image.channels samples a pixel (grey, RGB or RGBA), top row
+// first: at most PngSizeBound(width, height, image.channels) bytes. Memory stays at a few bands.
+// Returns the first read or write failure.
+[[nodiscard]] Status ConvertTgaToPng(const ByteSource& archive, std::uint64_t offset,
+                                     std::uint64_t size, const TgaImage& image, Sink* out);
 
 }  // namespace pelt

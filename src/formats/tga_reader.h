@@ -1,5 +1,5 @@
-// TGA entries converted to PNG: the check that decides whether pelt can convert an entry, and
-// the conversion. (tga.h is the header of the TGA files pelt writes.)
+// TGA entries read as pixels: the check that decides whether pelt can convert an entry, and the
+// reading of its rows, top row first. (tga.h is the header of the TGA files pelt writes.)
 //
 // A TGA entry is an 18-byte header (little-endian fields), an image ID, a colour map, pixel
 // data, and anything after it (a footer), which is ignored. pelt reads image types 1 and 9
@@ -10,11 +10,11 @@
 // which may cross rows. Rows are stored bottom row first unless descriptor bit 5 is set.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 
 #include "byte_source.h"
-#include "png.h"
-#include "sink.h"
 #include "status.h"
 
 namespace pelt {
@@ -29,8 +29,9 @@ struct TgaImage {
   bool top_down = false;                        // descriptor bit 5: the top row is stored first
   std::uint32_t map_offset = 0;                 // where the colour map starts in the entry
   std::uint32_t data_offset = 0;                // where the pixel data starts
-  PngColour colour = PngColour::kRgb;  // grey for grey; RGB for 24-bit pixels or map entries
-                                       // and 16-bit ones with no attribute bit; RGBA otherwise
+  // Samples a pixel is read as: 1 (grey) for grey; 3 (red, green, blue) for 24-bit pixels or
+  // map entries and 16-bit ones with no attribute bit; 4 (red, green, blue, alpha) otherwise.
+  std::uint8_t channels = 3;
 };
 
 // Checks the entry of `size` bytes at `offset` in `archive` before anything is written: refuses
@@ -41,11 +42,14 @@ struct TgaImage {
 [[nodiscard]] Result<TgaImage> CheckTgaEntry(const ByteSource& archive, std::uint64_t offset,
                                              std::uint64_t size);
 
-// Writes the entry CheckTgaEntry accepted as `image` to `out` as a PNG of image.colour, top row
-// first: at most PngSizeBound(width, height, Channels(image.colour)) bytes. 16-bit channels
-// widen by bit replication; a set attribute bit is alpha 255, a clear one 0. Memory stays at a
-// few bands of rows (and 8 bytes a row for a run-length encoded image stored bottom row first).
-[[nodiscard]] Status ConvertTgaToPng(const ByteSource& archive, std::uint64_t offset,
-                                     std::uint64_t size, const TgaImage& image, Sink* out);
+// Reads the entry CheckTgaEntry accepted as `image`, top row first, a band of rows at a time:
+// calls take(samples, rows) with `rows` rows of width x image.channels samples, packed, until
+// every row is taken or `take` fails. 16-bit channels widen by bit replication; a set attribute
+// bit is alpha 255, a clear one 0. Memory stays at a band of about 1 MiB (and 16 bytes a row for
+// a run-length encoded image stored bottom row first). Returns the first read failure or the
+// first failure of `take`.
+using TakeRows = std::function<Status(const std::uint8_t* samples, std::size_t rows)>;
+[[nodiscard]] Status ReadTgaRows(const ByteSource& archive, std::uint64_t offset,
+                                 std::uint64_t size, const TgaImage& image, const TakeRows& take);
 
 }  // namespace pelt

@@ -22,24 +22,24 @@ namespace pelt {
 // The identifier archives usually carry ("1XIM" in file order). Archives load whatever their
 // first word holds; only when a directory is damaged does its absence say the file is likely no
 // archive.
-inline constexpr std::uint32_t mix_kv_id = 0x4D495831;
+inline constexpr std::uint32_t kMixId = 0x4D495831;
 
 // The header's two table positions, absolute in the file.
-struct t_mix_kv_header {
+struct MixHeader {
   std::int32_t index_offset = 0;
   std::int32_t tailer_offset = 0;
 };
 
 // An index record: the entry's first byte, absolute in the file, and its length in bytes.
-struct t_mix_kv_index_entry {
+struct MixRecord {
   std::int32_t offset = 0;
   std::int32_t size = 0;
 };
 
 struct MixDirectory {
   // The index records as stored; there may be more of them than names.
-  std::vector<t_mix_kv_index_entry> indexhead;
-  // Entry names, index-aligned with `indexhead`: the stored bytes up to the first NUL. The run
+  std::vector<MixRecord> records;
+  // Entry names, index-aligned with `records`: the stored bytes up to the first NUL. The run
   // loops over these, so records beyond the name count are never visited.
   std::vector<std::string> filenames;
   // The size of the archive, against which every entry's place is checked.

@@ -1,8 +1,8 @@
-// Entry and texture names: case folding, how a name is shown in a message, the output name each
-// step of the run gives an archive entry, and which names are safe to create as files.
+// Entry and texture names: case folding, how a name is shown in a message, what kind of entry a
+// name stands for, patterns over names, and which names are safe to create as files.
 #pragma once
 
-#include <optional>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -18,17 +18,12 @@ std::string FoldedName(std::string_view name);
 // `s` as it can be shown on one line: control bytes are written as \xNN.
 std::string Printable(std::string_view s);
 
-// The names an archive entry goes by in the two steps of the run. The TGA step takes the
-// lower-cased name when it holds ".tga" anywhere; the DDS step, when it holds ".dds" anywhere,
-// takes it with its last three characters made "tga" whatever they are (rock.dds.old gives
-// rock.dds.tga), so that a model naming grass.tga finds the entry grass.dds.
-struct StepNames {
-  std::optional<std::string> tga, dds;
-};
-StepNames OutputNames(std::string_view entry_name);
-
-// Whether `name` ends with `suffix`, ignoring ASCII case.
-bool EndsWithFolded(std::string_view name, std::string_view suffix);
+// What an archive entry holds, decided by its name alone (ASCII case ignored): a DDS image when
+// the name holds ".dds" anywhere (rock.dds.old too), else a TGA image when it holds ".tga"
+// anywhere, else a model when it ends in ".kzm", else something pelt does not read. The run, -t
+// and --list all ask this one function.
+enum class EntryKind : std::uint8_t { kDds, kTga, kModel, kOther };
+EntryKind KindOf(std::string_view entry_name);
 
 // Whether a model argument is a pattern over entry names: it holds '*', '?' or '['.
 bool IsPattern(std::string_view arg);

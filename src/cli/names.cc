@@ -39,20 +39,11 @@ std::string Printable(std::string_view s) {
   return out;
 }
 
-StepNames OutputNames(std::string_view entry_name) {
-  StepNames names;
-  std::string name = FoldedName(entry_name);
-  if (name.find(".tga") != std::string::npos) names.tga = name;
-  if (name.find(".dds") != std::string::npos) {
-    name.replace(name.size() - 3, 3, "tga");
-    names.dds = std::move(name);
-  }
-  return names;
-}
-
-bool EndsWithFolded(std::string_view name, std::string_view suffix) {
-  return name.size() >= suffix.size() &&
-         FoldedName(name.substr(name.size() - suffix.size())) == FoldedName(suffix);
+EntryKind KindOf(std::string_view entry_name) {
+  const std::string name = FoldedName(entry_name);
+  if (name.find(".dds") != std::string::npos) return EntryKind::kDds;
+  if (name.find(".tga") != std::string::npos) return EntryKind::kTga;
+  return name.ends_with(".kzm") ? EntryKind::kModel : EntryKind::kOther;
 }
 
 bool IsPattern(std::string_view arg) { return arg.find_first_of("*?[") != std::string_view::npos; }

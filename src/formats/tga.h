@@ -7,17 +7,17 @@
 
 namespace pelt {
 
-struct TGAHeader {
-  std::uint8_t id_len = 0;  // no image ID
-  std::uint8_t map_t = 0;   // no colour map
-  std::uint8_t img_t = 2;   // uncompressed true-colour
-  std::int16_t map_first = 0;
-  std::int16_t map_len = 0;
-  std::uint8_t map_entry = 0;
-  std::int16_t x = 0;
-  std::int16_t y = 0;
-  std::int16_t width = 0;
-  std::int16_t height = 0;
+struct TgaHeader {
+  std::uint8_t id_length = 0;   // no image ID
+  std::uint8_t map_type = 0;    // no colour map
+  std::uint8_t image_type = 2;  // uncompressed true-colour
+  std::uint16_t map_first = 0;
+  std::uint16_t map_length = 0;
+  std::uint8_t map_depth = 0;
+  std::uint16_t x = 0;
+  std::uint16_t y = 0;
+  std::uint16_t width = 0;
+  std::uint16_t height = 0;
   std::uint8_t depth = 32;         // bits per pixel
   std::uint8_t descriptor = 0x2F;  // origin and attribute bits
 };
@@ -29,9 +29,9 @@ inline constexpr std::uint8_t kTgaDescriptor = 0x2F;
 inline constexpr std::uint8_t kTgaDescriptorStrict = 0x28;
 
 // The header of a width x height image (both 1 to 65535).
-TGAHeader MakeTgaHeader(std::uint16_t width, std::uint16_t height,
+TgaHeader MakeTgaHeader(std::uint16_t width, std::uint16_t height,
                         std::uint8_t descriptor = kTgaDescriptor);
 // The header's 18 bytes, multi-byte fields little-endian.
-std::array<std::uint8_t, kTgaHeaderSize> EncodeTgaHeader(const TGAHeader& h);
+std::array<std::uint8_t, kTgaHeaderSize> EncodeTgaHeader(const TgaHeader& h);
 
 }  // namespace pelt

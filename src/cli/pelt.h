@@ -1,6 +1,9 @@
-// The extraction run: the only code that prints. It loads the archive's directory, collects the
-// model's texture names, and walks the archive entries in index order, writing every referenced
-// texture as a TGA file: TGA entries byte for byte, DXT1/DXT3/DXT5 DDS entries decoded.
+// The run: the only code that prints. It loads the directory of every archive, collects the
+// texture names of every model (files, or archive entries found by name or pattern), plans the
+// run (plan.h) and carries the plan out: each texture from the first archive that holds it,
+// written as a TGA file (TGA entries byte for byte, DXT1/DXT3/DXT5 DDS entries decoded), or as a
+// PNG file with --png, or as stored with --raw. -t lists the archives' entries and --list the
+// plan instead.
 //
 // Exit status: 0 when the run completed and nothing was reported, 1 after the usage text (or a
 // bad option), 2 when anything was reported on stderr. Every problem is one line on stderr,

@@ -96,20 +96,20 @@ Args ParseArgs(std::span<const std::string_view> args) {
         // Some getopt_long implementations (MinGW's) also return ':' for an argument given to a
         // long option that takes none ("--version=3"): that is an unknown option, as elsewhere.
         if (optopt == 'a' || optopt == 'o') {
-          return BadOption(std::string_view(argv[optind - 1]).starts_with("--")
-                               ? std::string(argv[optind - 1])
-                               : std::string{'-', static_cast<char>(optopt)},
-                           Needs(optopt));
+          std::string given{'-', static_cast<char>(optopt)};
+          if (std::string_view(argv[optind - 1]).starts_with("--")) given = argv[optind - 1];
+          return BadOption(given, Needs(optopt));
         }
         [[fallthrough]];
-      default:  // an unknown short option has optopt set to it; a bad long one is named whole
-        return BadOption(optopt == 0 ||
-                                 std::string_view(kShort).find(static_cast<char>(optopt)) !=
-                                     std::string_view::npos ||
-                                 optopt >= kVersion
-                             ? std::string(argv[optind - 1])
-                             : std::string{'-', static_cast<char>(optopt)},
-                         "unknown option");
+      default: {
+        // An unknown short option has optopt set to it. A bad long one is named whole: its optopt
+        // is 0, a known option's letter or a long option's code.
+        std::string given{'-', static_cast<char>(optopt)};
+        const bool known =
+            std::string_view(kShort).find(static_cast<char>(optopt)) != std::string_view::npos;
+        if (optopt == 0 || known || optopt >= kVersion) given = argv[optind - 1];
+        return BadOption(given, "unknown option");
+      }
     }
   }
   // Without -t: ARCHIVE, then the models; with it, every name is an archive.

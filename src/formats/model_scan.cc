@@ -11,7 +11,7 @@ namespace {
 
 // A chunk header as the scan reads it: `size` is signed, so a size word with its top bit set
 // reads as negative and marks a container whose payload is a run of sub-chunks.
-struct chunk {
+struct ChunkHeader {
   std::int32_t type = 0;
   std::int32_t size = 0;  // payload bytes after the header; negative for a container
 };
@@ -30,14 +30,14 @@ Result<ModelTextures> ScanTextureNames(const ByteSource& model) {
     const std::uint64_t header_pos = cursor.pos();
     std::array<std::uint8_t, kChunkHeaderSize> hb;
     if (Status s = cursor.Read(hb); !s.ok()) return s;
-    chunk cc;
-    cc.type = static_cast<std::int32_t>(LoadU32(hb.data()));
-    cc.size = static_cast<std::int32_t>(LoadU32(hb.data() + 4));
+    ChunkHeader chunk;
+    chunk.type = static_cast<std::int32_t>(LoadU32(hb.data()));
+    chunk.size = static_cast<std::int32_t>(LoadU32(hb.data() + 4));
     // Size 0, or a container (top bit set, negative as a signed word): nothing to consume; the
     // next header is the next chunk, or the container's first sub-chunk.
-    if (cc.size <= 0) continue;
-    const auto size = static_cast<std::uint64_t>(cc.size);
-    if (cc.type != kChunkTextureName) {
+    if (chunk.size <= 0) continue;
+    const auto size = static_cast<std::uint64_t>(chunk.size);
+    if (chunk.type != kChunkTextureName) {
       if (!cursor.Skip(size)) break;  // a payload cut short by the end of the file ends the walk
       continue;
     }

@@ -4,6 +4,7 @@
 #include <cinttypes>
 #include <cstdint>
 #include <cstring>
+#include <deque>
 #include <optional>
 #include <string>
 #include <vector>
@@ -96,8 +97,8 @@ class Runner {
   std::FILE* out_;
   std::FILE* err_;
   bool reported_ = false;
-  std::vector<InputFile> files_;  // the archives' open files, in search order
-  std::vector<Archive> archives_;
+  std::deque<InputFile> files_;      // the archives' open files, in search order; they never move
+  std::vector<Archive> archives_;    // each points to its file in files_
   std::vector<std::string> wanted_;  // every model's texture names, in order
   Plan plan_;
 };
@@ -130,7 +131,6 @@ int Runner::Run() {
 
 // Every archive is loaded before anything else; one that cannot be is fatal.
 bool Runner::LoadArchives() {
-  files_.reserve(options_.archives.size());  // archives_ points into it
   for (const std::string& path : options_.archives) {
     auto file = InputFile::Open(path);
     if (!file.ok()) {
@@ -223,17 +223,8 @@ void Runner::List() {
     const Archive& a = archives_[w.archive];
     if (archives_.size() > 1) line.append("\t").append(Printable(a.path));
     line.append("\t").append(Printable(a.dir.filenames[w.entry])).append("\t");
-    if (!w.refusal.ok()) {
-      line += "unusable: " + w.refusal.message();
-      reported_ = true;
-    } else if (w.step == Step::kTga) {
-      line += "tga " + std::to_string(w.place.size) + " bytes";
-    } else if (w.step == Step::kRawDds) {
-      line += "dds " + std::to_string(w.size) + " bytes";
-    } else {
-      line += std::string("dds ") + FormatName(w.surface.format) + " " +
-              std::to_string(w.surface.width) + "x" + std::to_string(w.surface.height);
-    }
+    line += DescribeWrite(w);
+    if (!w.refusal.ok()) reported_ = true;
     std::fprintf(out_, "%s\n", line.c_str());
   }
   std::fflush(out_);
@@ -274,14 +265,20 @@ void Runner::Write(const PlannedWrite& w) {
   }
   const std::uint8_t descriptor = options_.strict_tga ? kTgaDescriptorStrict : kTgaDescriptor;
   Status s;
-  if (w.step == Step::kRawDds || (w.step == Step::kTga && !options_.png)) {
-    s = file->CopyFrom(archive, w.place.offset, w.place.size);
-  } else if (w.step == Step::kTga) {
-    s = ConvertTgaToPng(archive, w.place.offset, w.place.size, w.tga, &*file);
-  } else if (options_.png) {
-    s = ConvertDdsToPng(archive, w.place.offset, w.surface, &*file);
-  } else {
-    s = ConvertDdsToTga(archive, w.place.offset, w.surface, descriptor, &*file);
+  switch (w.step) {
+    case Step::kCopyTga:
+    case Step::kCopyDds:
+      s = file->CopyFrom(archive, w.place.offset, w.place.size);
+      break;
+    case Step::kTgaToPng:
+      s = ConvertTgaToPng(archive, w.place.offset, w.place.size, w.tga, &*file);
+      break;
+    case Step::kDdsToTga:
+      s = ConvertDdsToTga(archive, w.place.offset, w.surface, descriptor, &*file);
+      break;
+    case Step::kDdsToPng:
+      s = ConvertDdsToPng(archive, w.place.offset, w.surface, &*file);
+      break;
   }
   if (s.ok()) s = file->Commit(w.name);
   if (!s.ok()) Report(w.name, s.message());

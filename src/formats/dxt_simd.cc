@@ -26,7 +26,7 @@
 //   d = 3: m = 21846, e = 2, exact for x < 32768; the palette's sums are at most 3 x 255 = 765.
 //   d = 5: m = 13108, e = 4, exact for x < 16384; six-alpha sums are at most 5 x 255 = 1275.
 //   d = 7: m = 9363,  e = 5, exact for x < 13107; eight-alpha sums are at most 7 x 255 = 1785.
-// The tests and the DDS entry fuzz target hold every path to a plain reference decoder.
+// The tests and the DDS fuzz target hold every path to a plain reference decoder.
 #include "dxt_simd.h"
 
 #if defined(__x86_64__)

@@ -41,7 +41,7 @@ constexpr BgraPixel kOpaque = 0xFF000000u;
 // DXT1's transparent entry: red 0, green 255, blue 255, alpha 0.
 constexpr BgraPixel kTransparent = 0x0000FFFFu;
 // ANDed with a pixel word, clears its alpha and keeps red, green and blue.
-constexpr BgraPixel alphazero = 0x00FFFFFFu;
+constexpr BgraPixel kColourBits = 0x00FFFFFFu;
 
 inline std::uint64_t LoadU64(const std::uint8_t* p) {
   return std::uint64_t{LoadU32(p)} | std::uint64_t{LoadU32(p + 4)} << 32;
@@ -120,7 +120,7 @@ void DecompressDXT3(const std::uint8_t* s, std::uint32_t xblocks, std::uint32_t 
     for (std::uint32_t bx = 0; bx < xblocks; ++bx, s += 16) {
       BgraPixel pal[4];
       GetColorBlockColors(s + 8, false, pal);
-      for (BgraPixel& c : pal) c &= alphazero;
+      for (BgraPixel& c : pal) c &= kColourBits;
       std::uint64_t alpha = LoadU64(s);
       std::uint32_t idx = LoadU32(s + 12);
       for (int r = 0; r < 4; ++r, idx >>= 8, alpha >>= 16) {
@@ -142,7 +142,7 @@ void DecompressDXT5(const std::uint8_t* s, std::uint32_t xblocks, std::uint32_t 
     for (std::uint32_t bx = 0; bx < xblocks; ++bx, s += 16) {
       BgraPixel pal[4];
       GetColorBlockColors(s + 8, false, pal);
-      for (BgraPixel& c : pal) c &= alphazero;
+      for (BgraPixel& c : pal) c &= kColourBits;
       BgraPixel alphas[8];
       AlphaTable3BitLinear(s[0], s[1], alphas);
       // The six index bytes as one 48-bit number: pixel (row, pix) in bits 3 x (4 row + pix).
@@ -163,9 +163,7 @@ void DecompressDXT5(const std::uint8_t* s, std::uint32_t xblocks, std::uint32_t 
 
 // ---- the choice among paths --------------------------------------------------------------------
 
-// Kept out of line: DecodeBlockRows is its one caller in pelt, and inlined there the function
-// itself would look unused in the linker's --gc-sections report of dead code.
-[[gnu::noinline]] bool PathSupported(DecodePath path) {
+bool PathSupported(DecodePath path) {
   switch (path) {
     case DecodePath::kPortable:
       return true;

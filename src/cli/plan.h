@@ -1,7 +1,7 @@
 // What a run does, decided before anything is written: for every archive entry that supplies a
-// wanted texture, each step that applies (the TGA step copies the entry, the DDS step converts
-// it), the output name, and what will be written or why it is refused; and for every wanted
-// texture, the archive it comes from, if any. --list prints the plan; the run carries it out.
+// wanted texture, what is done with it (its step), the output name, and what will be written or
+// why it is refused; and for every wanted texture, the archive it comes from, if any. --list
+// prints the plan; the run carries it out.
 #pragma once
 
 #include <cstddef>
@@ -16,6 +16,7 @@
 #include "dds.h"
 #include "mix_reader.h"
 #include "model_scan.h"
+#include "names.h"
 #include "status.h"
 #include "tga_reader.h"
 
@@ -29,20 +30,21 @@ struct Archive {
   MixDirectory dir;
 };
 
-// The TGA step copies an entry, or with --png converts it; the DDS step converts one, or with
-// --raw copies it as stored.
-enum class Step : std::uint8_t { kTga, kDds, kRawDds };
+// What a write does with its entry: a TGA entry is copied as stored, or with --png converted; a
+// DDS entry is converted to TGA, or with --png to PNG, or with --raw copied as stored.
+enum class Step : std::uint8_t { kCopyTga, kTgaToPng, kDdsToTga, kDdsToPng, kCopyDds };
 
-// One write the run makes, or refuses to make, for one step of one entry.
+// One write the run makes, or refuses to make, for one entry. The plan decides its step and its
+// file name; the run and --list only read them.
 struct PlannedWrite {
   std::size_t archive = 0;  // index into the run's archives
   std::size_t entry = 0;    // index into that archive's directory
-  Step step = Step::kTga;
+  Step step = Step::kCopyTga;
   std::string name;        // the output file name, lower-cased
   Status refusal;          // not ok: why nothing is written (Invalid: not a plain file name)
   EntryPlace place;        // where the entry lies in the archive
-  DdsSurface surface;      // kDds: the checked surface
-  TgaImage tga;            // kTga with --png: the checked image
+  DdsSurface surface;      // kDdsToTga, kDdsToPng: the checked surface
+  TgaImage tga;            // kTgaToPng: the checked image
   std::uint64_t size = 0;  // bytes the file will hold
 };
 
@@ -56,7 +58,7 @@ struct PlannedTexture {
 
 struct Plan {
   std::vector<PlannedWrite> writes;      // in run order: archives in search order, entries in
-                                         // index order, the TGA step before the DDS step
+                                         // index order
   std::vector<PlannedTexture> textures;  // in the order the models name them, once per name
   std::uint64_t write_bytes = 0;         // the sizes of every write not refused, added up
   std::vector<std::size_t> supplying;    // the archives that supply a texture, in search order
@@ -64,12 +66,12 @@ struct Plan {
 };
 
 struct PlanOptions {
-  // The DDS step copies an entry under its own lower-cased name instead of converting it, and
-  // checks only its place.
+  // A DDS entry is copied under its own lower-cased name instead of converted, and only its place
+  // is checked.
   bool raw = false;
-  // Images are PNG files, named with "png" where a TGA file's name ends in "tga": the TGA step
-  // converts an entry, checking the whole of it first, and the DDS step converts to PNG. A PNG
-  // file's size is counted as the most it can hold.
+  // Images are PNG files, named with "png" where a TGA file's name ends in "tga": a TGA entry is
+  // converted, checked whole first, and a DDS entry is converted to PNG. A PNG file's size is
+  // counted as the most it can hold.
   bool png = false;
 };
 
@@ -97,11 +99,17 @@ std::vector<EntryRef> MatchEntries(std::span<const Archive> archives, std::strin
 // The texture names of the model in entry `entry` of `archive`.
 Result<ModelTextures> ScanModelEntry(const Archive& archive, std::size_t entry);
 
-// What entry `entry` of `archive` is, as --contents shows it: "dds FORMAT WxH" for a DDS entry
-// (its name ends ".dds", ignoring case) that can be converted, "tga N bytes", "kzm model, N
-// textures" (distinct names, ignoring case) for a model, "N bytes" for any other entry, or
-// "unusable: REASON" for an entry outside the archive, a DDS entry that cannot be converted or a
-// model that cannot be scanned.
+// What entry `entry` of `archive` is, as -t shows it (see Describe); a model is "kzm model, N
+// textures" (distinct names, ignoring case), or "unusable: REASON" when it cannot be scanned.
 std::string DescribeEntry(const Archive& archive, std::size_t entry);
+
+// What the entry of a write is, as --list shows it (see Describe).
+std::string DescribeWrite(const PlannedWrite& w);
+
+// The one description of an entry, for -t and --list: "unusable: REASON" when `refusal` is not
+// ok; for a DDS entry "dds FORMAT WxH" from its checked `surface`, or "dds N bytes" when it is
+// kept as stored (no surface); "tga N bytes" for a TGA entry, "N bytes" for any other.
+std::string Describe(EntryKind kind, const Status& refusal, std::uint64_t size,
+                     const DdsSurface* surface);
 
 }  // namespace pelt

@@ -34,21 +34,22 @@ class PixelReader {
     cursor_.emplace(entry, t.data_offset);
   }
 
-  // Where the next pixel is: the position of its packet (of itself, without packets) x 128, plus
-  // the pixels of the packet already read. Rows start within 2^36 bytes of the entry's start
-  // (each pixel before them costs at most 5 bytes), so the mark fits.
-  std::uint64_t Mark() const {
-    return run_ == 0 ? cursor_->pos() << 7 : packet_ << 7 | (count_ - run_);
-  }
-  Status Seek(std::uint64_t mark) {
-    cursor_.emplace(entry_, mark >> 7);
+  // Where a pixel is: the position of its packet (of itself, without packets), and how many
+  // pixels of that packet come before it.
+  struct Mark {
+    std::uint64_t at = 0;
+    unsigned skip = 0;
+  };
+  // Where the next pixel is.
+  Mark Here() const { return run_ == 0 ? Mark{cursor_->pos(), 0} : Mark{packet_, count_ - run_}; }
+  Status Seek(Mark mark) {
+    cursor_.emplace(entry_, mark.at);
     run_ = 0;
-    const unsigned skip = mark & 127;
-    if (skip == 0) return Status::Ok();
+    if (mark.skip == 0) return Status::Ok();
     if (Status st = Packet(); !st.ok()) return st;
-    run_ -= skip;
-    return repeat_ || cursor_->Skip(std::uint64_t{skip} * bytes_) ? Status::Ok()
-                                                                  : Status::Corrupt(kCutShort);
+    run_ -= mark.skip;
+    return repeat_ || cursor_->Skip(std::uint64_t{mark.skip} * bytes_) ? Status::Ok()
+                                                                       : Status::Corrupt(kCutShort);
   }
   // The next `n` pixels, into `out`.
   Status Read(std::uint8_t* out, std::size_t n) {
@@ -93,10 +94,10 @@ class PixelReader {
   std::uint8_t value_[4] = {};
 };
 
-// The stored pixels in[0, n) as PNG samples of t.colour at `out`.
+// The stored pixels in[0, n) as samples, t.channels to a pixel, at `out`.
 void ToSamples(const TgaImage& t, const ColourMap& map, const std::uint8_t* in, std::size_t n,
                std::uint8_t* out) {
-  const unsigned channels = Channels(t.colour);
+  const unsigned channels = t.channels;
   for (std::size_t i = 0; i < n; ++i, in += t.depth / 8, out += channels) {
     const std::uint8_t* p = t.map_depth != 0 ? &map[4 * in[0]] : in;
     std::uint8_t bgra[4] = {p[0], 0, 0, 0};
@@ -161,10 +162,13 @@ Result<TgaImage> CheckTgaEntry(const ByteSource& archive, std::uint64_t offset,
     t.map_length = LoadU16(&h[5]);
   }
   const bool alpha_bit = (h[17] & 15) == 1;
-  t.colour = kind == 3                                ? PngColour::kGrey
-             : (kind == 1 ? map_bits : depth) == 24   ? PngColour::kRgb
-             : kind == 2 && depth == 16 && !alpha_bit ? PngColour::kRgb
-                                                      : PngColour::kRgba;
+  if (kind == 3) {
+    t.channels = 1;
+  } else if ((kind == 1 ? map_bits : depth) == 24 || (depth == 16 && !alpha_bit)) {
+    t.channels = 3;
+  } else {
+    t.channels = 4;
+  }
   const std::uint64_t pixels = std::uint64_t{t.width} * t.height;
   if (t.data_offset > size || (!t.rle && pixels * (depth / 8) > size - t.data_offset))
     return Status::Corrupt(kCutShort);
@@ -187,8 +191,8 @@ Result<TgaImage> CheckTgaEntry(const ByteSource& archive, std::uint64_t offset,
   return t;
 }
 
-Status ConvertTgaToPng(const ByteSource& archive, std::uint64_t offset, std::uint64_t size,
-                       const TgaImage& t, Sink* out) {
+Status ReadTgaRows(const ByteSource& archive, std::uint64_t offset, std::uint64_t size,
+                   const TgaImage& t, const TakeRows& take) {
   const SliceSource entry(archive, offset, size);
   ColourMap map{};
   if (t.map_depth != 0) {
@@ -203,26 +207,26 @@ Status ConvertTgaToPng(const ByteSource& archive, std::uint64_t offset, std::uin
     }
   }
   const std::size_t width = t.width, in_row = width * (t.depth / 8u);
-  const std::size_t out_row = width * Channels(t.colour);
+  const std::size_t out_row = width * t.channels;
   PixelReader reader(entry, t);
   // Stored bottom row first and run-length encoded: where each row starts, found by a first pass.
-  std::vector<std::uint64_t> starts;
+  std::vector<PixelReader::Mark> starts;
   if (t.rle && !t.top_down) {
     starts.resize(t.height);
     std::vector<std::uint8_t> row(in_row);
-    for (std::uint64_t& start : starts) {
-      start = reader.Mark();
+    for (PixelReader::Mark& start : starts) {
+      start = reader.Here();
       if (Status st = reader.Read(row.data(), width); !st.ok()) return st;
     }
   }
   const std::size_t band = std::clamp<std::size_t>(kBandBytes / (width * 4), 1, t.height);
   std::vector<std::uint8_t> stored(band * in_row), samples(band * out_row);
-  PngWriter png(out, t.width, t.height, t.colour);
-  for (std::size_t y = 0; y < t.height;) {  // PNG rows, from the top
+  for (std::size_t y = 0; y < t.height;) {  // rows from the top
     const std::size_t rows = std::min(band, t.height - y);
     if (!t.top_down) {  // the band is stored rows [height - y - rows, height - y), bottom first
       const std::size_t first = t.height - y - rows;
-      const std::uint64_t at = t.rle ? starts[first] : (t.data_offset + first * in_row) << 7;
+      const PixelReader::Mark at =
+          t.rle ? starts[first] : PixelReader::Mark{t.data_offset + first * in_row, 0};
       if (Status st = reader.Seek(at); !st.ok()) return st;
     }
     if (Status st = reader.Read(stored.data(), rows * width); !st.ok()) return st;
@@ -230,10 +234,10 @@ Status ConvertTgaToPng(const ByteSource& archive, std::uint64_t offset, std::uin
       const std::size_t to = t.top_down ? r : rows - 1 - r;
       ToSamples(t, map, &stored[r * in_row], width, &samples[to * out_row]);
     }
-    if (Status st = png.AddRows(samples.data(), rows); !st.ok()) return st;
+    if (Status st = take(samples.data(), rows); !st.ok()) return st;
     y += rows;
   }
-  return png.Finish();
+  return Status::Ok();
 }
 
 }  // namespace pelt

@@ -44,7 +44,7 @@ Result<MixDirectory> ParseDirectory(const ByteSource& archive) {
                            " bytes)");
   std::array<std::uint8_t, kMixHeaderSize> hb;
   if (Status s = archive.ReadAt(0, hb); !s.ok()) return s;
-  t_mix_kv_header h;
+  MixHeader h;
   h.index_offset = static_cast<std::int32_t>(LoadU32(&hb[4]));
   h.tailer_offset = static_cast<std::int32_t>(LoadU32(&hb[8]));
 
@@ -70,12 +70,12 @@ Result<MixDirectory> ParseDirectory(const ByteSource& archive) {
     return Status::Corrupt("name count " + std::to_string(name_count) + " is too large for the " +
                            Num(names_room) + " bytes that follow the name table offset");
 
-  dir.indexhead.reserve(static_cast<std::size_t>(index_count));
+  dir.records.reserve(static_cast<std::size_t>(index_count));
   SourceCursor index(archive, static_cast<std::uint64_t>(h.index_offset) + 4);
   for (std::int32_t i = 0; i < index_count; ++i) {
     std::array<std::uint8_t, kMixIndexEntrySize> rb;
     if (Status s = index.Read(rb); !s.ok()) return s;
-    dir.indexhead.push_back(
+    dir.records.push_back(
         {static_cast<std::int32_t>(LoadU32(&rb[4])), static_cast<std::int32_t>(LoadU32(&rb[8]))});
   }
 
@@ -106,7 +106,7 @@ Result<MixDirectory> ParseMixDirectory(const ByteSource& archive) {
   // A damaged directory in a file that does not begin with the identifier is most likely not an
   // archive at all, often the model given in its place; say so before the exact reason.
   std::array<std::uint8_t, 4> id{};
-  if (archive.size() >= id.size() && archive.ReadAt(0, id).ok() && LoadU32(id.data()) == mix_kv_id)
+  if (archive.size() >= id.size() && archive.ReadAt(0, id).ok() && LoadU32(id.data()) == kMixId)
     return dir;
   return Status::Corrupt(
       "not a mix archive (no \"1XIM\" identifier; archive and model swapped?): " +
@@ -114,7 +114,7 @@ Result<MixDirectory> ParseMixDirectory(const ByteSource& archive) {
 }
 
 Result<EntryPlace> PlaceOf(const MixDirectory& dir, std::size_t entry) {
-  const t_mix_kv_index_entry& e = dir.indexhead[entry];
+  const MixRecord& e = dir.records[entry];
   if (e.offset < 0 || e.size < 0 ||
       !Fits(static_cast<std::uint64_t>(e.offset), static_cast<std::uint64_t>(e.size),
             dir.archive_size)) {

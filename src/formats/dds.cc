@@ -10,25 +10,22 @@ namespace pelt {
 
 namespace {
 
-// The fields pelt reads of the DirectDraw surface description, the 124 bytes after the magic
-// (every field 32 bits little-endian): dwHeight at offset 8, dwWidth at 12 and the pixel format's
-// dwFourCC at 80. Nothing else in it is read.
-struct DDPIXELFORMAT {
-  std::uint32_t dwFourCC = 0;
-};
-struct DDSURFACEDESC2 {
-  std::uint32_t dwHeight = 0, dwWidth = 0;
-  DDPIXELFORMAT ddpfPixelFormat;
+// The fields pelt reads of the surface description, the 124 bytes after the magic (every field
+// 32 bits little-endian): the height at offset 8, the width at 12 and the pixel format's FourCC
+// at 80. Nothing else in it is read.
+struct SurfaceDescription {
+  std::uint32_t height = 0, width = 0;
+  std::uint32_t fourcc = 0;
 };
 constexpr std::size_t kDdsMagicSize = 4;
 static_assert(kDdsHeaderSize == kDdsMagicSize + 124);
 
 // `desc`: the description's 124 bytes.
-DDSURFACEDESC2 ReadSurfaceDesc(std::span<const std::uint8_t, 124> desc) {
-  DDSURFACEDESC2 d;
-  d.dwHeight = LoadU32(desc.data() + 8);
-  d.dwWidth = LoadU32(desc.data() + 12);
-  d.ddpfPixelFormat.dwFourCC = LoadU32(desc.data() + 80);
+SurfaceDescription ReadSurfaceDescription(std::span<const std::uint8_t, 124> desc) {
+  SurfaceDescription d;
+  d.height = LoadU32(desc.data() + 8);
+  d.width = LoadU32(desc.data() + 12);
+  d.fourcc = LoadU32(desc.data() + 80);
   return d;
 }
 
@@ -67,9 +64,9 @@ Result<DdsSurface> CheckDdsEntry(std::span<const std::uint8_t> head, std::uint64
         " bytes, shorter than its " + std::to_string(kDdsHeaderSize) + "-byte header");
   }
   // The magic (the first 4 bytes) is never compared.
-  const DDSURFACEDESC2 ddsd = ReadSurfaceDesc(head.subspan(kDdsMagicSize).first<124>());
+  const SurfaceDescription desc = ReadSurfaceDescription(head.subspan(kDdsMagicSize).first<124>());
   DdsSurface s;
-  switch (ddsd.ddpfPixelFormat.dwFourCC) {
+  switch (desc.fourcc) {
     case kFourCCDxt1:
       s.format = DxtFormat::kDxt1;
       break;
@@ -80,10 +77,10 @@ Result<DdsSurface> CheckDdsEntry(std::span<const std::uint8_t> head, std::uint64
       s.format = DxtFormat::kDxt5;
       break;
     default:
-      return Status::Unsupported("unsupported format " + FourCCText(ddsd.ddpfPixelFormat.dwFourCC));
+      return Status::Unsupported("unsupported format " + FourCCText(desc.fourcc));
   }
-  s.width = ddsd.dwWidth;
-  s.height = ddsd.dwHeight;
+  s.width = desc.width;
+  s.height = desc.height;
   if (s.width == 0 || s.height == 0 || s.width > kMaxSurfaceSide || s.height > kMaxSurfaceSide) {
     return Status::Corrupt("surface is " + std::to_string(s.width) + "x" +
                            std::to_string(s.height) + "; width and height must be 1 to " +
