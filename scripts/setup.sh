@@ -7,7 +7,7 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ zlib1g-dev   # the build (zlib deflates PNG files)
   clang-format                       # the format check
-  libgtest-dev libgmock-dev          # tests
+  libgtest-dev libgmock-dev libpng-dev  # tests; libpng reads back the PNG files pelt writes
   libbenchmark-dev time imagemagick  # benchmarks, their peak-memory figures, PNG's yardstick
   clang libclang-rt-14-dev           # libFuzzer and the sanitizers' runtime for the fuzz build
   g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine64  # pelt.exe for Windows, Wine for its tests

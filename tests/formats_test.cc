@@ -62,12 +62,14 @@ TEST(Readers, EachRefusalSaysWhy) {
       {kDds, Bytes(127), "DDS entry is 127 bytes, shorter than its 128-byte header"},
       {kDds, Patch32(D(0, 0).Build(), 84, 0x7E584420), "unsupported format \" DX~\""},
       {kDds, D(65536, 4).Build(), "surface is 65536x4; width and height must be 1 to 65535"},
+      {kDds, D(0, 4).Build(), "surface is 0x4; width and height must be 1 to 65535"},
       {kDds, D(5, 9).Data(Bytes(47)).Build(), "block data is 47 bytes; a 5x9 DXT1 surface needs 48"},
       {kDds, D(65535, 65535).Format(Fmt::kDxt3).Build(), "block data is 0 bytes; a 65535x65535 DXT3 surface needs 4294967296"},
       {kTga, T{.type = 4}.Build(), "unsupported TGA image type 4"},
       {kTga, T{.type = 1, .depth = 8, .data = {0}}.Build(), "colour-mapped TGA has no colour map"},
       {kTga, T{.depth = 15}.Build(), "unsupported 15-bit true-colour TGA"},
       {kTga, T{.width = 0}.Build(), "TGA image is 0x1; width and height must be at least 1"},
+      {kTga, T{.descriptor = 0x30}.Build(), "unsupported right-to-left TGA"},
       {kTga, T{.type = 9, .depth = 8, .width = 3, .data = {0x01, 2, 5, 0x80, 6}, .map = Bytes(16), .map_depth = 32, .map_first = 2}.Build(), "colour-map index 6 is outside the 4-entry map from index 2"},
   };
   // clang-format on

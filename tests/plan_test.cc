@@ -9,7 +9,7 @@
 #include "convert.h"
 #include "dds.h"
 #include "names.h"
-#include "png.h"
+#include "png_writer.h"
 #include "reference_decoder.h"
 #include "testutil.h"
 
@@ -26,6 +26,7 @@ TEST(Names, PlainFileNames) {
       {"a/b", false, false},    {"a\\b", false, false},    {"a\x1F", false, false},
       {"c:b.tga", true, false}, {"<a>|\"*?", true, false}, {"b.tga ", true, false},
       {"AUX.tga", true, false}, {"con .x", true, false},   {"ConOut$", true, false},
+      {"b.", true, false},
   };
   for (const Case& c : kCases) {
     EXPECT_EQ(IsPlainFileName(c.name, NameRules::kPosix), c.posix) << c.name;
@@ -73,16 +74,19 @@ struct Archives {
   std::vector<Archive> archives;
 };
 
-// One entry of each kind. d.kzm holds its names 100000 containers deep, one in a container of
-// the texture-name type, beside a payload skipped; e.KZM is read in several windows, a name of
-// 70000 bytes, then another. The empty entry after it has the longest name an archive holds.
+// One entry of each kind; a name that holds ".dds" anywhere is a DDS entry, as in a run. d.kzm
+// holds its names 100000 containers deep, one in a container of the texture-name type, beside a
+// payload skipped and an empty texture-name chunk, which names nothing; e.KZM is read in several
+// windows, a name of 70000 bytes, then another. The empty entry after it has the longest name an
+// archive holds.
 TEST(Plan, DescribeEntry) {
   ModelBuilder d;  // the walk is flat: containers cost no stack
   for (int i = 0; i < 100000; ++i) d.Begin();
-  d.Texture("a.tga").Chunk(7, Bytes(5)).Begin(50).Texture("b.tga").End().Texture("A.TGA");
+  d.Texture("a.tga").Chunk(7, Bytes(5)).Begin(50).Texture("b.tga").End().Chunk(50, {});
+  d.Texture("A.TGA");
   const Archives a(
       {MixBuilder()
-           .Add("a.DDS", kDds)
+           .Add("a.DDS.bak", kDds)
            .Add("b.dds", kShortDds)
            .Add("c.Tga", "tga")
            .Add("d.kzm", d.Build())
@@ -96,7 +100,7 @@ TEST(Plan, DescribeEntry) {
       got,
       "dds DXT1 4x4\nunusable: DDS entry is 127 bytes, shorter than its 128-byte header\n"
       "tga 3 bytes\nkzm model, 2 textures\nkzm model, 2 textures\n0 bytes\n"
-      "unusable: entry lies outside the archive (offset 1048576, size 0, archive 870754 bytes)\n");
+      "unusable: entry lies outside the archive (offset 1048576, size 0, archive 870766 bytes)\n");
 }
 
 // A later write of a texture's name replaces an earlier one on disk; a refused write replaces
@@ -108,7 +112,7 @@ TEST(Plan, TheLastWriteNotRefusedIsTheOutcome) {
                         .Add("rock.dds", kShortDds)
                         .Add("moss.dds", kDds)
                         .Add("Moss.tga", "y"),
-                    MixBuilder().Add("unused.tga", "z")});
+                    MixBuilder().Add("unused.tga", "z").Add("Unused.TGA", "w")});
   const Plan plan = MakePlan(a.archives, std::vector<std::string>{"rock.tga", "moss.tga"});
   ASSERT_EQ(plan.writes.size(), 4u);
   EXPECT_FALSE(plan.writes[1].refusal.ok());
@@ -116,6 +120,7 @@ TEST(Plan, TheLastWriteNotRefusedIsTheOutcome) {
   EXPECT_EQ(plan.textures[1].outcome, 3u);
   EXPECT_EQ(plan.write_bytes, 84u);  // 1 + 82 + 1: a refused write counts for nothing
   EXPECT_EQ(plan.supplying, std::vector<std::size_t>{0});
+  EXPECT_EQ(FindEntry(a.archives, "UNUSED.tga")->entry, 1u);  // the last entry of a name
 }
 
 // DXT1, DXT3 and DXT5 entries at odd offsets of their archive, their edges clipped, in one band

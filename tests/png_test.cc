@@ -1,12 +1,11 @@
 // PNG files read back by the tests' own reader: the writer's bands and bound, and TGA entries of
 // every kind against pixels worked out by hand.
-#include "png.h"
-
 #include <gtest/gtest.h>
 
 #include <random>
 
 #include "convert.h"
+#include "png_writer.h"
 #include "testutil.h"
 
 namespace pelt::testing {
@@ -80,6 +79,7 @@ TEST(TgaToPng, EveryKindAsWorkedOut) {
       {{.width = 2, .data = {1, 2, 3, 4, 5, 6}}, C::kRgb, {3, 2, 1, 6, 5, 4}},
       {{.depth = 32, .descriptor = 0x28, .data = {1, 2, 3, 4}}, C::kRgba, {3, 2, 1, 4}},
       {{.depth = 16, .descriptor = 0x21, .width = 2, .data = {0x3F, 0xC0, 0x3F, 0x40}}, C::kRgba, {132, 8, 255, 255, 132, 8, 255, 0}},
+      {{.depth = 16, .data = {0x3F, 0x40}}, C::kRgb, {132, 8, 255}},
       {{.type = 1, .depth = 8, .width = 2, .data = {3, 2}, .map = {10, 11, 12, 20, 21, 22}, .map_depth = 24, .map_first = 2}, C::kRgb, {22, 21, 20, 12, 11, 10}},
       {{.type = 9, .depth = 8, .width = 3, .data = {0x81, 1, 0x00, 0}, .map = {1, 2, 3, 4, 5, 6, 7, 8}, .map_depth = 32}, C::kRgba, {7, 6, 5, 8, 7, 6, 5, 8, 3, 2, 1, 4}},
       {{.type = 11, .depth = 8, .descriptor = 0, .width = 2, .height = 2, .data = {0x02, 1, 2, 3, 0x80, 9}}, C::kGrey, {3, 9, 1, 2}},

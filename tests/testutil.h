@@ -183,9 +183,9 @@ struct TgaEntry {
   Bytes Build() const;
 };
 
-// A PNG file read by the tests' own reader, on zlib's inflate: IHDR first, 8-bit samples, no
-// interlacing; chunks with matching CRCs up to IEND, which ends the file; rows of any of the five
-// filters. Throws on anything else.
+// A PNG file read back: by libpng on Linux; where libpng is not at hand (Windows) by the tests' own
+// reader, on zlib's inflate: IHDR first, 8-bit samples, no interlacing; chunks with matching CRCs
+// up to IEND, which ends the file; rows of any of the five filters. Throws on a file it refuses.
 struct Png {
   std::uint32_t width = 0, height = 0;
   std::uint8_t colour = 0;  // 0 grey, 2 RGB, 6 RGBA

@@ -6,7 +6,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
-#include "png.h"
+#include "png_writer.h"
 #include "tga.h"
 
 namespace pelt {

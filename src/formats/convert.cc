@@ -7,7 +7,7 @@
 #include <span>
 
 #include "dxt.h"
-#include "png.h"
+#include "png_writer.h"
 #include "tga.h"
 
 namespace pelt {

@@ -20,8 +20,8 @@ namespace pelt {
 Status ConvertDdsToTga(const ByteSource& archive, std::uint64_t entry_offset, const DdsSurface& s,
                        std::uint8_t descriptor, Sink* out);
 
-// Writes to `out` the same pixels as ConvertDdsToTga, top row first, as a PNG file (png.h): RGB
-// when every pixel is opaque (found by a first decoding pass, which stops at the first pixel
+// Writes to `out` the same pixels as ConvertDdsToTga, top row first, as a PNG file (png_writer.h):
+// RGB when every pixel is opaque (found by a first decoding pass, which stops at the first pixel
 // that is not), RGBA otherwise; at most PngSizeBound(s.width, s.height, 4) bytes. Memory stays
 // at a few bands. Returns the first read or write failure.
 [[nodiscard]] Status ConvertDdsToPng(const ByteSource& archive, std::uint64_t entry_offset,

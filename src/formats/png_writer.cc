@@ -1,4 +1,4 @@
-#include "png.h"
+#include "png_writer.h"
 
 #include <zlib.h>
 
