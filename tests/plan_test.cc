@@ -1,5 +1,5 @@
-// The logic of a run that needs no files: which names may be created, the plan over archives in
-// memory, and the conversion of DDS entries into a sink, as TGA and as PNG.
+// The logic of a run that needs no files: the command line, which names may be created, the plan
+// over archives in memory, and the conversion of DDS entries into a sink, as TGA and as PNG.
 #include "plan.h"
 
 #include <gtest/gtest.h>
@@ -9,12 +9,53 @@
 #include "convert.h"
 #include "dds.h"
 #include "names.h"
+#include "pelt.h"
 #include "png_writer.h"
 #include "reference_decoder.h"
 #include "testutil.h"
 
 namespace pelt::testing {
 namespace {
+
+// pelt's Main in process, on arguments that make it read no file, its streams caught in files.
+TEST(Main, CommandLine) {
+  struct Case {
+    std::vector<std::string_view> args;
+    int exit;
+    std::string out, err;
+  };
+  const std::string unknown = ": unknown option (see pelt --help)\n";
+  const char* const usage =
+      "pelt usage:\n"
+      "pelt filename.mix filename.kzm\n"
+      "pelt takes the name of a korvane mix file (*.mix, *.dat or *.pkg) and the\n"
+      "name of a kzm file and extracts all textures referenced by that kzm file";
+  // clang-format off
+  const Case kCases[] = {
+      {{"-t"}, 1, usage, ""},
+      {{"--version=3", "a", "m"}, 1, "", "pelt: --version=3" + unknown},  // takes no argument
+      {{"--bogus", "a", "m"}, 1, "", "pelt: --bogus" + unknown},
+      {{"a", "m", "-a"}, 1, "", "pelt: -a: option requires an archive (see pelt --help)\n"},
+      {{"a", "m", "--output-dir"}, 1, "", "pelt: --output-dir: option requires a directory (see pelt --help)\n"},
+      {{"--archive=", "a", "m"}, 1, "", "pelt: --archive=: option requires an archive (see pelt --help)\n"},
+      {{"-o", "", "a", "m"}, 1, "", "pelt: -o: option requires a directory (see pelt --help)\n"},
+  };
+  // clang-format on
+  for (const Case& c : kCases) {
+    std::FILE* const out = std::tmpfile();
+    std::FILE* const err = std::tmpfile();
+    EXPECT_EQ(Main(c.args, out, err), c.exit) << c.err;
+    std::string got[2];
+    for (int i = 0; i < 2; ++i) {
+      std::FILE* const f = i == 0 ? out : err;
+      std::rewind(f);
+      for (int ch = std::fgetc(f); ch != EOF; ch = std::fgetc(f)) got[i] += static_cast<char>(ch);
+      std::fclose(f);
+    }
+    EXPECT_EQ(got[0], c.out);
+    EXPECT_EQ(got[1], c.err);
+  }
+}
 
 TEST(Names, PlainFileNames) {
   struct Case {
@@ -26,7 +67,7 @@ TEST(Names, PlainFileNames) {
       {"a/b", false, false},    {"a\\b", false, false},    {"a\x1F", false, false},
       {"c:b.tga", true, false}, {"<a>|\"*?", true, false}, {"b.tga ", true, false},
       {"AUX.tga", true, false}, {"con .x", true, false},   {"ConOut$", true, false},
-      {"b.", true, false},
+      {"b.", true, false},      {"com1.tga", true, false}, {"comA", true, true},
   };
   for (const Case& c : kCases) {
     EXPECT_EQ(IsPlainFileName(c.name, NameRules::kPosix), c.posix) << c.name;

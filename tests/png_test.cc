@@ -62,7 +62,7 @@ Result<TgaImage> Check(const Bytes& entry) {  // `entry` is a heap block of its 
 }
 
 // Every kind, top row first, worked out by hand: 24-, 32- and 16-bit pixels (with an attribute
-// bit), grey, 24- and 32-bit maps (one from index 250, whose entries past 255 are never read),
+// bit), grey, 24- and 32-bit maps (one from index 255, whose entries past 255 are never read),
 // packets across rows, an image ID, a true-colour image's map, a footer; rows top first and bottom
 // first, in one band and in many. Each small entry cut anywhere before its footer is refused.
 TEST(TgaToPng, EveryKindAsWorkedOut) {
@@ -84,7 +84,7 @@ TEST(TgaToPng, EveryKindAsWorkedOut) {
       {{.type = 9, .depth = 8, .width = 3, .data = {0x81, 1, 0x00, 0}, .map = {1, 2, 3, 4, 5, 6, 7, 8}, .map_depth = 32}, C::kRgba, {7, 6, 5, 8, 7, 6, 5, 8, 3, 2, 1, 4}},
       {{.type = 11, .depth = 8, .descriptor = 0, .width = 2, .height = 2, .data = {0x02, 1, 2, 3, 0x80, 9}}, C::kGrey, {3, 9, 1, 2}},
       {{.data = {1, 2, 3}, .map = {7, 7}, .map_depth = 16, .id_length = 5, .footer = {1, 2}}, C::kRgb, {3, 2, 1}},
-      {{.type = 1, .depth = 8, .data = {255}, .map = Bytes(30, 9), .map_depth = 24, .map_first = 250}, C::kRgb, {9, 9, 9}},
+      {{.type = 1, .depth = 8, .data = {255}, .map = Bytes(30, 9), .map_depth = 24, .map_first = 255}, C::kRgb, {9, 9, 9}},
       {tall_tga, C::kGrey, tall},
       {tall_rle_tga, C::kGrey, tall_rle},
   };

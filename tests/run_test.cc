@@ -70,12 +70,6 @@ const Files kTwo = {{"a.mix", MixBuilder().Add("Rock.TGA", kTga).Build()},
                                   .Build(true)},
                     {"m.kzm", kModel}};
 const std::string kShort = "DDS entry is 127 bytes, shorter than its 128-byte header";
-// The usage text, printed for fewer than two file names.
-const char kUsage[] =
-    "pelt usage:\n"
-    "pelt filename.mix filename.kzm\n"
-    "pelt takes the name of a korvane mix file (*.mix, *.dat or *.pkg) and the\n"
-    "name of a kzm file and extracts all textures referenced by that kzm file";
 const std::vector<std::string> kRun = {"a.mix", "m.kzm"};
 
 struct Case {
@@ -133,27 +127,6 @@ void Check(const Case& c) {
   const Files tree = Tree(root.path);
   EXPECT_TRUE(tree == Under("work", With(c.in, c.made)))
       << ::testing::PrintToString(tree);  // the first bytes of each file
-}
-
-TEST(Run, CommandLine) {
-  const std::string unknown = ": unknown option (see pelt --help)\n";
-  // clang-format off
-  const Case kCases[] = {
-      {"-t, no archive", {"-t"}, 1, kUsage, ""},
-      {"an argument to a long option that takes none", {"--version=3", "a.mix", "m.kzm"}, 1, "",
-       "pelt: --version=3" + unknown},
-      {"an unknown long option", {"--bogus", "a.mix", "m.kzm"}, 1, "", "pelt: --bogus" + unknown},
-      {"no argument", {"a.mix", "m.kzm", "-a"}, 1, "",
-       "pelt: -a: option requires an archive (see pelt --help)\n"},
-      {"no argument, long", {"a.mix", "m.kzm", "--output-dir"}, 1, "",
-       "pelt: --output-dir: option requires a directory (see pelt --help)\n"},
-      {"empty argument", {"--archive=", "a.mix", "m.kzm"}, 1, "",
-       "pelt: --archive=: option requires an archive (see pelt --help)\n"},
-      {"empty argument apart", {"-o", "", "a.mix", "m.kzm"}, 1, "",
-       "pelt: -o: option requires a directory (see pelt --help)\n"},
-  };
-  // clang-format on
-  for (const Case& c : kCases) Check(c);
 }
 
 TEST(Run, Writes) {
