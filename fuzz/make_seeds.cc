@@ -1,8 +1,10 @@
-// make_seeds DIR: writes each fuzz target's seeds, made small by the builders, as DIR/TARGET/N.
+// make_seeds DIR: writes each fuzz target's seeds, made small by the builders, as DIR/TARGET/N:
+// archives, models and whole runs.
 #include <filesystem>
 
 #include "testutil.h"
 
+namespace fs = std::filesystem;
 using namespace pelt::testing;
 
 int main(int argc, char** argv) {
@@ -32,17 +34,23 @@ int main(int argc, char** argv) {
       MixBuilder().Add("rock.tga", tga).Add("Moss.dds", dds[2]).Add("m.kzm", model).Build();
   const Bytes b =
       MixBuilder().Add("gone.dds", dds[1]).Add("rock.tga", "b").Add("moss.dds", dds[0]).Build(true);
+  int n = 0;
+  const auto put = [&](const char* target, std::initializer_list<Bytes> seeds) {
+    const fs::path dir = fs::path(argv[1]) / target;
+    fs::create_directories(dir);
+    for (const Bytes& seed : seeds) WriteFile((dir / std::to_string(n++)).string(), seed);
+  };
+  put("mix", {a, b});
+  put("model", {model});
   // The run target's input (see run_fuzz.cc): the flags, then each part after its length; one
   // seed for each option.
-  const std::filesystem::path dir = std::filesystem::path(argv[1]) / "run";
-  std::filesystem::create_directories(dir);
   for (std::uint8_t flags : {0, 1, 2, 8, 16, 34}) {
     Bytes seed = {flags};
     for (const Bytes* part : {&a, &model, &b}) {
       PutU32(&seed, static_cast<std::uint32_t>(part->size()));
       Append(&seed, *part);
     }
-    WriteFile((dir / std::to_string(flags)).string(), seed);
+    put("run", {seed});
   }
   return 0;
 }

@@ -14,7 +14,7 @@ int main(int argc, char** argv) {
     for (const auto& e : std::filesystem::recursive_directory_iterator(argv[i])) {
       if (e.is_directory()) continue;
       std::fprintf(stderr, "replay: %s\n", e.path().c_str());
-      const pelt::testing::Bytes bytes = pelt::testing::ReadFile(e.path().string()).value();
+      const auto bytes = pelt::testing::ReadFile(e.path().string()).value();
       LLVMFuzzerTestOneInput(bytes.data(), bytes.size());
       ++inputs;
     }
