@@ -1,5 +1,5 @@
 // make_seeds DIR: writes each fuzz target's seeds, made small by the builders, as DIR/TARGET/N:
-// archives, models and whole runs.
+// archives, models, DDS and TGA entries, and whole runs.
 #include <filesystem>
 
 #include "testutil.h"
@@ -42,6 +42,10 @@ int main(int argc, char** argv) {
   };
   put("mix", {a, b});
   put("model", {model});
+  put("dds", {dds[0], dds[1], dds[2]});
+  put("tga",
+      {tga, TgaEntry{.type = 10, .depth = 16, .descriptor = 0, .width = 2, .data = {0x81, 1, 0x80}}
+                .Build()});
   // The run target's input (see run_fuzz.cc): the flags, then each part after its length; one
   // seed for each option.
   for (std::uint8_t flags : {0, 1, 2, 8, 16, 34}) {
