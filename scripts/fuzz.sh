@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets (the `fuzz` preset: clang, AddressSanitizer, UndefinedBehavior-
-# Sanitizer) and runs every target for SECONDS seconds, one after the other, each starting from
-# its seed corpus and its saved regression inputs. Exits non-zero when any target finds anything:
-# a crash, a sanitizer report, a broken invariant, a leak, a timeout or an oversized allocation.
+# Sanitizer) and runs every target (mix, model, dds, tga and run; see fuzz/CMakeLists.txt) for
+# SECONDS seconds, one after the other, each starting from its seed corpus and its saved
+# regression inputs. Exits non-zero when any target finds anything: a crash, a sanitizer report,
+# a broken invariant, a leak, a timeout or an oversized allocation.
 #
 #   scripts/fuzz.sh [SECONDS]          (default 60)
 #
@@ -19,15 +20,15 @@ if ! [[ "$seconds" =~ ^[1-9][0-9]*$ ]]; then
   exit 1
 fi
 build=${PELT_FUZZ_BUILD_DIR:-build/fuzz}
-targets=(run)
+targets=(mix model dds tga run)
 
 scripts/setup.sh
 cmake --preset fuzz -B "$build" >/dev/null
 cmake --build "$build" --target "${targets[@]/#/fuzz_}"
 
-# The whole-run target writes files on every execution: on a memory file system when there is
-# one, it runs several times faster. A target stopped by a finding leaves its files behind, so
-# they go into a directory of this script's own, removed at the end.
+# The whole-run target writes files on every execution (the others write none): on a memory file
+# system when there is one, it runs several times faster. A target stopped by a finding leaves its
+# files behind, so they go into a directory of this script's own, removed at the end.
 scratch=${TMPDIR:-/tmp}
 if [ -d /dev/shm ] && [ -w /dev/shm ]; then scratch=/dev/shm; fi
 scratch=$(mktemp -d "$scratch/pelt-fuzz.XXXXXX")
