@@ -5,6 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 #include <filesystem>
 #include <map>
 
@@ -102,11 +105,18 @@ bool HasTemporaryFile(const std::string& dir) {
   return false;
 }
 
-// Every file and directory under `root`, by path relative to it.
+// Every file and directory under `root`, by path relative to it. On Linux every file, pelt's as
+// the inputs, has the mode a new file gets: 0666 less the umask.
 Files Tree(const std::string& root) {
   Files tree;
   for (const auto& e : fs::recursive_directory_iterator(Path(root))) {
     const std::string path = Utf8(e.path().lexically_relative(Path(root)));
+#ifndef _WIN32
+    const mode_t umask = ::umask(0);
+    ::umask(umask);
+    const auto mode = static_cast<fs::perms>(0666 & ~umask);
+    EXPECT_TRUE(e.is_directory() || e.status().permissions() == mode) << path;
+#endif
     tree[path] = e.is_directory() ? kDir : ReadFile(Utf8(e.path())).value();
   }
   return tree;
