@@ -223,6 +223,8 @@ TEST(Run, List) {
       Inputs(MixBuilder(kArchive).Add("bad.dds", kShortDds), {"rock.tga", "gone.tga", "bad.tga"});
   // clang-format off
   const Case kCases[] = {
+      {"all found", {"-l", "a.mix", "m.kzm"}, 0,
+       "rock.tga\tRock.TGA\ttga 50001 bytes\nMOSS.tga\tMoss.DDS\tdds DXT1 4x4\n", ""},
       {"missing and unusable", {"-l", "a.mix", "m.kzm"}, 2,
        "rock.tga\tRock.TGA\ttga 50001 bytes\ngone.tga\tmissing\nbad.tga\tbad.dds\tunusable: " + kShort + "\n", "", {}, bad},
       {"--png: a TGA entry that cannot be converted", {"-l", "--png", "a.mix", "m.kzm"}, 2,
