@@ -80,9 +80,10 @@ struct Case {
   std::vector<std::string> args;
   int exit;
   ::testing::Matcher<const std::string&> out, err;
-  Files made = {};         // what the working directory holds afterwards besides the inputs
-  Files in = kIn;          // written into the working directory first
-  bool interrupt = false;  // send SIGINT once a temporary file has bytes in it
+  Files made = {};               // what the working directory holds afterwards besides the inputs
+  Files in = kIn;                // written into the working directory first
+  bool interrupt = false;        // send SIGINT once a temporary file has bytes in it
+  std::uint64_t file_limit = 0;  // no file may grow past this many bytes (0: no limit)
 };
 
 void MakeInputs(const std::string& work, const Files& in) {
@@ -130,7 +131,7 @@ void Check(const Case& c) {
   MakeInputs(work, c.in);
   std::function<bool()> interrupt_when;
   if (c.interrupt) interrupt_when = [&work] { return HasTemporaryFile(work); };
-  const RunResult got = RunPelt(c.args, work, interrupt_when);
+  const RunResult got = RunPelt(c.args, work, interrupt_when, c.file_limit);
   EXPECT_EQ(got.exit_code, c.exit);
   EXPECT_THAT(got.out, c.out);
   EXPECT_THAT(got.err, c.err);
@@ -212,6 +213,10 @@ TEST(Run, FatalErrorsWriteNothing) {
       {"SIGINT: the temporary file removed", kRun,
        128 + SIGINT, "now writing big.tga\n", "", {},
        Inputs(MixBuilder().Add("big.dds", DdsBuilder(8192, 8192).Data(Bytes(1 << 25)).Build()), {"big.tga"}), true},
+      {"files larger than the system allows, written and copied: removed", kRun, 2,
+       "now writing big.tga\nnow writing rock.tga\n",
+       "pelt: big.tga: File too large\npelt: rock.tga: File too large\n", {},
+       Inputs(MixBuilder().Add("big.dds", DdsBuilder(64, 64).Data(Bytes(2048)).Build()).Add("rock.tga", kTga), {"big.tga", "rock.tga"}), false, 10000},
 #endif
   };
   // clang-format on

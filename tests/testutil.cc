@@ -17,6 +17,7 @@
 #else
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -210,7 +211,7 @@ std::string Text(const std::string& path) {
 
 #ifndef _WIN32
 RunResult RunPelt(const std::vector<std::string>& args, const std::string& cwd,
-                  const std::function<bool()>& interrupt_when) {
+                  const std::function<bool()>& interrupt_when, std::uint64_t file_limit) {
   std::vector<char*> argv = {const_cast<char*>(PELT_BINARY)};  // execv changes none of them
   for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
@@ -225,6 +226,11 @@ RunResult RunPelt(const std::vector<std::string>& args, const std::string& cwd,
     ::dup2(out_fd, 1);
     ::dup2(err_fd, 2);
     ::alarm(30);
+    if (file_limit != 0) {  // a write past it fails with EFBIG, as on a full disk
+      const rlimit limit = {file_limit, file_limit};
+      ::setrlimit(RLIMIT_FSIZE, &limit);
+      ::signal(SIGXFSZ, SIG_IGN);
+    }
     if (::chdir(cwd.c_str()) == 0) ::execv(argv[0], argv.data());
     ::_exit(127);
   }
@@ -242,7 +248,7 @@ RunResult RunPelt(const std::vector<std::string>& args, const std::string& cwd,
 #else
 // pelt.exe beside the test program, run by the command interpreter; its outer quotes are its own.
 RunResult RunPelt(const std::vector<std::string>& args, const std::string& cwd,
-                  const std::function<bool()>&) {
+                  const std::function<bool()>&, std::uint64_t) {
   std::wstring exe(MAX_PATH, L'\0');
   exe.resize(GetModuleFileNameW(nullptr, exe.data(), MAX_PATH));
   const TempDir capture;

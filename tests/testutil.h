@@ -214,11 +214,11 @@ struct RunResult {
   std::string out, err;
 };
 // Runs the built pelt with `args` in the directory `cwd`. `interrupt_when` is polled every
-// millisecond while pelt runs; once it returns true, pelt is sent SIGINT (not on Windows). A run
-// that takes over 30 seconds is killed (SIGALRM), so a pelt that blocks fails its test instead of
-// hanging it.
+// millisecond while pelt runs; once it returns true, pelt is sent SIGINT. With a `file_limit`, no
+// file can grow past that many bytes (neither is done on Windows). A run that takes over 30
+// seconds is killed (SIGALRM), so a pelt that blocks fails its test instead of hanging it.
 RunResult RunPelt(const std::vector<std::string>& args, const std::string& cwd,
-                  const std::function<bool()>& interrupt_when = {});
+                  const std::function<bool()>& interrupt_when = {}, std::uint64_t file_limit = 0);
 
 }  // namespace pelt::testing
 
