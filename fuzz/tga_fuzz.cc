@@ -24,7 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   PELT_FUZZ_CHECK(ConvertTgaToPng(source, size % 4, size, *t, &png).ok() &&
                   png.bytes.size() <= PngSizeBound(t->width, t->height, channels));
   const Png read = ReadPng(png.bytes);
-  const int colour = channels == 1 ? 0 : channels == 3 ? 2 : 6;
+  const auto colour = static_cast<std::uint8_t>(ColourOf(channels));
   PELT_FUZZ_CHECK(read.width == t->width && read.height == t->height && read.colour == colour);
   return 0;
 }

@@ -131,10 +131,7 @@ Status ConvertDdsToPng(const ByteSource& archive, std::uint64_t entry_offset, co
 
 Status ConvertTgaToPng(const ByteSource& archive, std::uint64_t offset, std::uint64_t size,
                        const TgaImage& image, Sink* out) {
-  PngColour colour = PngColour::kRgba;
-  if (image.channels == 1) colour = PngColour::kGrey;
-  if (image.channels == 3) colour = PngColour::kRgb;
-  PngWriter png(out, image.width, image.height, colour);
+  PngWriter png(out, image.width, image.height, ColourOf(image.channels));
   const Status read = ReadTgaRows(
       archive, offset, size, image,
       [&png](const std::uint8_t* samples, std::size_t rows) { return png.AddRows(samples, rows); });

@@ -26,6 +26,13 @@ constexpr unsigned Channels(PngColour c) {
   return c == PngColour::kGrey ? 1 : c == PngColour::kRgb ? 3 : 4;
 }
 
+// The colour type of `channels` (1, 3 or 4) samples per pixel: grey, RGB or RGBA.
+constexpr PngColour ColourOf(unsigned channels) {
+  if (channels == 1) return PngColour::kGrey;
+  if (channels == 3) return PngColour::kRgb;
+  return PngColour::kRgba;
+}
+
 // The most bytes PngWriter writes for a width x height image of `channels` samples per pixel:
 // every band stored uncompressed (its rows' bytes, a filter byte each, and 5 bytes per stored
 // block of up to 65535), with the signature and every chunk around them.
