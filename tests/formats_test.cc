@@ -61,7 +61,7 @@ TEST(Readers, EachRefusalSaysWhy) {
       {kMix, Bytes(three.begin(), three.begin() + 65), "name count 3 is too large for the 5 bytes that follow the name table offset"},
       {kMix, MixBuilder().AddRawName(ToBytes("a.tga"), {}).Build(), "name 0 holds no NUL in its 5 bytes"},
       {kDds, Bytes(127), "DDS entry is 127 bytes, shorter than its 128-byte header"},
-      {kDds, Patch32(D(0, 0).Build(), 84, 0x7E584420), "unsupported format \" DX~\""},
+      {kDds, Patch32(D(0, 0).Build(), 84, 0x7E584420), "unsupported format \" DX~\" (--raw keeps the entry as stored)"},
       {kDds, D(65536, 4).Build(), "surface is 65536x4; width and height must be 1 to 65535"},
       {kDds, D(0, 4).Build(), "surface is 0x4; width and height must be 1 to 65535"},
       {kDds, D(5, 9).Data(Bytes(47)).Build(), "block data is 47 bytes; a 5x9 DXT1 surface needs 48"},

@@ -186,8 +186,8 @@ std::string Describe(EntryKind kind, const Status& refusal, std::uint64_t size,
   switch (kind) {
     case EntryKind::kDds:
       if (surface == nullptr) return "dds " + bytes;
-      return std::string("dds ") + FormatName(surface->format) + " " +
-             std::to_string(surface->width) + "x" + std::to_string(surface->height);
+      return "dds " + surface->name + " " + std::to_string(surface->width) + "x" +
+             std::to_string(surface->height);
     case EntryKind::kTga:
       return "tga " + bytes;
     case EntryKind::kModel:

@@ -6,7 +6,7 @@
 #include <memory>
 #include <span>
 
-#include "dxt.h"
+#include "decode.h"
 #include "png_writer.h"
 #include "tga.h"
 
@@ -44,27 +44,32 @@ BgraPixel* PlaceForWrite(BgraPixel* base, std::uint64_t file_offset) {
 template <typename Take>
 Status DecodeBands(const ByteSource& archive, std::uint64_t entry_offset, const DdsSurface& s,
                    std::uint64_t pos, Take take) {
-  const std::size_t stride = std::size_t{s.xblocks} * 4;  // pixels per decoded row
-  const std::size_t block_row_pixels = stride * 4;
-  const std::size_t block_row_bytes = std::size_t{s.xblocks} * BlockSize(s.format);
+  const std::size_t stride = std::size_t{s.xblocks} * s.block_side;  // pixels per decoded row
+  const std::size_t block_row_pixels = stride * s.block_side;
+  const std::size_t block_row_bytes = std::size_t{s.xblocks} * s.block_size;
   const std::uint32_t band = static_cast<std::uint32_t>(
       std::max<std::size_t>(1, kBandBytes / (block_row_pixels * sizeof(BgraPixel))));
   const std::uint32_t band_rows = std::min(band, s.yblocks);
+  // Pixels of 4 bytes are read into the place they decode to, and decoded there.
+  const bool in_place = s.block_side == 1 && s.block_size == sizeof(BgraPixel);
   // Left uninitialised: every byte used is read or decoded first.
-  const auto blocks = std::make_unique_for_overwrite<std::uint8_t[]>(block_row_bytes * band_rows);
+  const auto blocks =
+      std::make_unique_for_overwrite<std::uint8_t[]>(in_place ? 0 : block_row_bytes * band_rows);
   const auto buffer =
       std::make_unique_for_overwrite<BgraPixel[]>(block_row_pixels * band_rows + kLinePixels);
 
   const std::uint64_t data_offset = entry_offset + kDdsHeaderSize;
   for (std::uint32_t by = 0; by < s.yblocks; by += band_rows) {
     const std::uint32_t rows = std::min(band_rows, s.yblocks - by);
-    const std::span<std::uint8_t> in(blocks.get(), block_row_bytes * rows);
+    BgraPixel* const pixels = PlaceForWrite(buffer.get(), pos);
+    const std::span<std::uint8_t> in(
+        in_place ? reinterpret_cast<std::uint8_t*>(pixels) : blocks.get(), block_row_bytes * rows);
     if (Status st = archive.ReadAt(data_offset + std::uint64_t{by} * block_row_bytes, in); !st.ok())
       return st;
-    BgraPixel* const pixels = PlaceForWrite(buffer.get(), pos);
-    DecodeBlockRows(s.format, in.data(), s.xblocks, rows, pixels, stride);
+    DecodeRows(s, in.data(), rows, pixels, stride);
     // Clip the bottom edge, and close up the rows when the right edge was clipped.
-    const std::size_t out_rows = std::min<std::size_t>(std::size_t{rows} * 4, s.height - by * 4u);
+    const std::size_t out_rows =
+        std::min<std::size_t>(std::size_t{rows} * s.block_side, s.height - by * s.block_side);
     if (s.width != stride) {
       for (std::size_t r = 1; r < out_rows; ++r)
         std::memmove(&pixels[r * s.width], &pixels[r * stride], s.width * sizeof(BgraPixel));
