@@ -36,6 +36,8 @@ constexpr char kOptionsHelp[] =
     "is read from the archive entry of that name. A MODEL with *, ? or [ that is\n"
     "not a file is a pattern: every entry whose name matches it (ignoring case)\n"
     "is a model; quote it, as in 'units.mix' '*.kzm'.\n"
+    "DDS entries are decoded from DXT1 to DXT5, ATI1 and ATI2 (BC4, BC5), and\n"
+    "uncompressed RGB, luminance and alpha pixels of 8 to 32 bits.\n"
     "\n"
     "options (anywhere before --):\n"
     "  -a, --archive FILE    also search FILE for textures and models, after ARCHIVE\n"
@@ -60,8 +62,9 @@ constexpr char kOptionsHelp[] =
     "text or a bad option, 2 when anything was reported on standard error (a\n"
     "texture not found, an entry refused, an input that cannot be read)\n";
 
-// An honest archive's entries expand at most 8 times (DXT1 to 32-bit pixels) when converted and
-// once when copied; writing more means entries share bytes.
+// An honest archive's entries expand at most 8 times (DXT1 and ATI1 to 32-bit pixels; 8-bit
+// pixels such as L8 or A8 4 times) when converted and once when copied; writing more means
+// entries share bytes.
 constexpr std::uint64_t kMaxExpansion = 9;
 
 class Runner {
