@@ -1,5 +1,6 @@
-// Decode throughput of DXT1, DXT3 and DXT5 surfaces through every path the processor supports,
-// against a floor measured in the same run: memset of the same output buffer.
+// Decode throughput of DXT1, DXT3 and DXT5 surfaces through every path the processor supports, and
+// of the other formats through their one path, against a floor measured in the same run: memset
+// of the same output buffer.
 //
 //   pelt_bench_decode --benchmark_repetitions=5
 //
@@ -19,6 +20,8 @@
 #include <string>
 #include <vector>
 
+#include "dds.h"
+#include "decode.h"
 #include "dxt.h"
 #include "testutil.h"
 
@@ -31,6 +34,29 @@ using pelt::testing::Fmt;
 
 constexpr std::uint32_t kSides[] = {256, 1024, 4096};
 constexpr Fmt kFormats[] = {Fmt::kDxt1, Fmt::kDxt3, Fmt::kDxt5};
+
+// The formats of one path, as their FourCC: four characters, or a Direct3D format number.
+struct Other {
+  const char* name;
+  std::uint32_t fourcc;
+};
+constexpr std::uint32_t FourCC(const char (&c)[5]) {
+  return std::uint32_t{static_cast<unsigned char>(c[0])} |
+         std::uint32_t{static_cast<unsigned char>(c[1])} << 8 |
+         std::uint32_t{static_cast<unsigned char>(c[2])} << 16 |
+         std::uint32_t{static_cast<unsigned char>(c[3])} << 24;
+}
+constexpr Other kOthers[] = {{"DXT2", FourCC("DXT2")},
+                             {"DXT4", FourCC("DXT4")},
+                             {"ATI1", FourCC("ATI1")},
+                             {"ATI2", FourCC("ATI2")},
+                             {"A8R8G8B8", 21},
+                             {"X8R8G8B8", 22},
+                             {"R8G8B8", 20},
+                             {"R5G6B5", 23},
+                             {"A4R4G4B4", 26},
+                             {"L8", 50},
+                             {"A8L8", 51}};
 
 // The paths the processor supports, slowest first: the last is the one DecodeBlockRows takes.
 std::vector<DecodePath> SupportedPaths() {
@@ -74,6 +100,24 @@ const pelt::testing::Bytes& Blocks(Fmt f, std::uint32_t side) {
   return b;
 }
 
+// A side x side surface of `other`, and its random data, made on first use.
+const std::pair<pelt::DdsSurface, pelt::testing::Bytes>& OtherSurface(const Other& other,
+                                                                      std::uint32_t side) {
+  static std::map<std::pair<std::uint32_t, std::uint32_t>,
+                  std::pair<pelt::DdsSurface, pelt::testing::Bytes>>
+      surfaces;
+  auto& s = surfaces[{other.fourcc, side}];
+  if (s.second.empty()) {
+    pelt::testing::Bytes header = pelt::testing::DdsBuilder(side, side).Build();
+    for (int i = 0; i < 4; ++i) header[84 + i] = static_cast<std::uint8_t>(other.fourcc >> 8 * i);
+    s.first = *pelt::CheckDdsEntry(header, std::uint64_t{1} << 40);
+    std::mt19937 rng(side);
+    s.second.resize(s.first.block_bytes);
+    for (std::uint8_t& b : s.second) b = static_cast<std::uint8_t>(rng());
+  }
+  return s;
+}
+
 void SetPixelCounters(benchmark::State& state, std::uint32_t side) {
   const double pixels = static_cast<double>(side) * side;
   state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * pixels));
@@ -101,10 +145,24 @@ void Decode(benchmark::State& state, Fmt f, std::uint32_t side, DecodePath path)
   SetPixelCounters(state, side);
 }
 
+void DecodeOther(benchmark::State& state, Other other, std::uint32_t side) {
+  const std::span<BgraPixel> out = Output(side);
+  const auto& [surface, data] = OtherSurface(other, side);
+  for (auto _ : state) {
+    pelt::DecodeRows(surface, data.data(), surface.yblocks, out.data(), side);
+    benchmark::ClobberMemory();
+  }
+  SetPixelCounters(state, side);
+}
+
 std::string FloorName(std::uint32_t side) { return "memset/" + std::to_string(side); }
 std::string DecodeName(Fmt f, std::uint32_t side, DecodePath path) {
   return std::string("decode/") + pelt::FormatName(ToFormat(f)) + "/" + std::to_string(side) + "/" +
          PathName(path);
+}
+
+std::string OtherName(const Other& other, std::uint32_t side) {
+  return std::string("decode/") + other.name + "/" + std::to_string(side);
 }
 
 // Each benchmark's Mpix/s, kept for the summary: the median when there are repetitions,
@@ -168,6 +226,13 @@ void PrintSummary(const Figures& r, std::FILE* to) {
         std::fprintf(to, "%s\n", path == SupportedPaths().back() ? "  (best path)" : "");
       }
     }
+    for (const Other& other : kOthers) {
+      const double mpix = r.Mpix(OtherName(other, side));
+      if (mpix <= 0) continue;
+      std::fprintf(to, "%-8s %5u %-9s %11.0f", other.name, side, "", mpix);
+      if (floor > 0) std::fprintf(to, " %9.2f", mpix / floor);
+      std::fprintf(to, "\n");
+    }
   }
 }
 
@@ -181,6 +246,10 @@ int main(int argc, char** argv) {
         benchmark::RegisterBenchmark(DecodeName(f, side, path).c_str(), Decode, f, side, path)
             ->UseRealTime();
       }
+    }
+    for (const Other& other : kOthers) {
+      benchmark::RegisterBenchmark(OtherName(other, side).c_str(), DecodeOther, other, side)
+          ->UseRealTime();
     }
   }
   std::string format = "console";

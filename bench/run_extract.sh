@@ -9,6 +9,7 @@
 #           floor: cp of one file as large as all the converted images, plus copy_file_range of
 #           the TGA entries pelt copies (copy_floor)
 #   single  one 4096 x 4096 DXT5 entry; floor: cp of a file of 64 MiB + 18 bytes
+#   argb    one 4096 x 4096 A8R8G8B8 entry, and l8 one L8 entry: the same floor
 #   bigtga  one 256 MiB TGA entry; floor: copy_file_range of its bytes
 #   many    100,000 tiny TGA entries, a model of 10,000 names; pelt against copy_floor writing the
 #           same 10,000 files, pelt --list (matching, no output) and pelt -t (every entry); and
@@ -69,7 +70,7 @@ rm -rf "$out"
 
 # ---- data -------------------------------------------------------------------------------------
 env_file=$data/bench.env
-if ! { [ -f "$env_file" ] && grep -qx "generator=4" "$env_file" &&
+if ! { [ -f "$env_file" ] && grep -qx "generator=5" "$env_file" &&
        grep -qx "scale=$(awk -v s="$scale" 'BEGIN { printf "%g", s }')" "$env_file"; }; then
   # Archive, floor files and at most one run's output at a time: about 5 GiB per unit of scale.
   need_kib=$(awk -v s="$scale" 'BEGIN { printf "%d", (s * 5 + 0.5) * 1048576 }')
@@ -225,25 +226,34 @@ if check_run whole "$whole_files" $((whole_convert_bytes + whole_copy_bytes)) \
 fi
 echo
 
-# ---- one 4096 x 4096 DXT5 conversion ----------------------------------------------------------
-if check_run single 1 "$single_convert_bytes" "$data/single.mix" "$data/single.kzm"; then
-  reset tpelt tcp
-  cp "$data/single.floor" /dev/null
-  for ((r = 0; r < runs; ++r)); do
-    time_into tpelt "$pelt_bin" -o "$out" "$data/single.mix" "$data/single.kzm"
-    time_into tcp cp "$data/single.floor" "$out/floor"
-  done
-  medians tpelt tcp
-  echo "one 4096 x 4096 DXT5 conversion: $(mib "$single_compressed_bytes") in," \
-       "$(mib "$single_convert_bytes") out"
-  echo "  pelt                          $tpelt_text"
-  echo "  cp of 64 MiB + 18 bytes       $tcp_text"
-  echo "  ratio pelt / cp               $(calc "$tpelt / $tcp")   (target <= 1.5, aim 1.2)"
-  rss=$(peak_rss_kib "$pelt_bin" -o "$out" "$data/single.mix" "$data/single.kzm")
-  limit=$(((single_largest_entry >> 10) + 16384))
-  echo "  peak resident memory          $rss KiB (target <= entry + 16 MiB = $limit KiB)"
-fi
-echo
+# ---- one 4096 x 4096 conversion of DXT5, A8R8G8B8 and L8 -------------------------------------
+for case in single argb l8; do
+  case $case in
+    single) format=DXT5 ;;
+    argb) format=A8R8G8B8 ;;
+    l8) format=L8 ;;
+  esac
+  convert_bytes=${case}_convert_bytes compressed_bytes=${case}_compressed_bytes
+  largest_entry=${case}_largest_entry
+  if check_run "$case" 1 "${!convert_bytes}" "$data/$case.mix" "$data/$case.kzm"; then
+    reset tpelt tcp
+    cp "$data/single.floor" /dev/null
+    for ((r = 0; r < runs; ++r)); do
+      time_into tpelt "$pelt_bin" -o "$out" "$data/$case.mix" "$data/$case.kzm"
+      time_into tcp cp "$data/single.floor" "$out/floor"
+    done
+    medians tpelt tcp
+    echo "one 4096 x 4096 $format conversion: $(mib "${!compressed_bytes}") in," \
+         "$(mib "${!convert_bytes}") out"
+    echo "  pelt                          $tpelt_text"
+    echo "  cp of 64 MiB + 18 bytes       $tcp_text"
+    echo "  ratio pelt / cp               $(calc "$tpelt / $tcp")   (target <= 1.5, aim 1.2)"
+    rss=$(peak_rss_kib "$pelt_bin" -o "$out" "$data/$case.mix" "$data/$case.kzm")
+    limit=$(((${!largest_entry} >> 10) + 16384))
+    echo "  peak resident memory          $rss KiB (target <= entry + 16 MiB = $limit KiB)"
+  fi
+  echo
+done
 
 # ---- one large TGA copy -----------------------------------------------------------------------
 if check_run bigtga 1 "$bigtga_copy_bytes" "$data/bigtga.mix" "$data/bigtga.kzm"; then

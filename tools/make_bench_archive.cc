@@ -8,6 +8,7 @@
 //                             the model refers to about half of them, and to a few names the
 //                             archive does not hold
 //   single.mix, single.kzm    one 4096 x 4096 DXT5 entry
+//   argb.mix, l8.mix (.kzm)   one 4096 x 4096 A8R8G8B8 entry, and one L8 entry
 //   bigtga.mix, bigtga.kzm    one TGA entry of 8192 x 8192 x 32 bits (256 MiB; F scales it)
 //   many.mix, many.kzm        100,000 tiny TGA entries and a model of 10,000 of their names
 //                             (F times as many below 1)
@@ -370,23 +371,31 @@ Totals MakeWhole(const std::string& dir, double scale) {
   return t;
 }
 
-Totals MakeSingle(const std::string& dir) {
-  std::mt19937 rng(20240602);
+// NAME.mix of one 4096 x 4096 entry NAME.dds holding `data`, and NAME.kzm naming NAME.tga.
+Totals MakeSingle(const std::string& dir, const std::string& name, const Bytes& data) {
   Totals t;
-  ArchiveWriter ar(dir + "/single.mix");
-  const Bytes data = pelt::testing::RandomDds(Fmt::kDxt5, 4096, 4096, &rng);
-  ar.Add("single.dds", data);
+  ArchiveWriter ar(dir + "/" + name + ".mix");
+  ar.Add(name + ".dds", data);
   t.entries = 1;
   t.conversions = 1;
   t.convert_bytes = ConvertedBytes(4096, 4096);
   t.compressed_bytes = t.largest_entry = data.size();
   t.archive_bytes = ar.Finish(&t.directory_bytes);
   pelt::testing::ModelBuilder model;
-  model.Begin().Texture("single.tga").End();
+  model.Begin().Texture(name + ".tga").End();
   t.model_names = 1;
-  WriteWhole(dir + "/single.kzm", model.Build());
-  WriteFloorFile(dir + "/single.floor", t.convert_bytes, 0x5EED0003);
+  WriteWhole(dir + "/" + name + ".kzm", model.Build());
   return t;
+}
+
+// A 4096 x 4096 DDS entry of random pixels of `bytes` bytes in the format of Direct3D number
+// `number`.
+Bytes PixelDds(std::uint32_t number, std::uint32_t bytes, std::mt19937* rng) {
+  Bytes data(std::size_t{4096} * 4096 * bytes);
+  for (std::uint8_t& b : data) b = static_cast<std::uint8_t>((*rng)());
+  Bytes dds = pelt::testing::DdsBuilder(4096, 4096).Data(std::move(data)).Build();
+  for (int i = 0; i < 4; ++i) dds[84 + i] = static_cast<std::uint8_t>(number >> 8 * i);  // FourCC
+  return dds;
 }
 
 Totals MakeBigTga(const std::string& dir, double scale) {
@@ -508,21 +517,30 @@ int main(int argc, char** argv) {
   }
   try {
     const Totals whole = MakeWhole(dir, scale);
-    const Totals single = MakeSingle(dir);
+    std::mt19937 rng(20240602);
+    const Totals single =
+        MakeSingle(dir, "single", pelt::testing::RandomDds(Fmt::kDxt5, 4096, 4096, &rng));
+    WriteFloorFile(dir + "/single.floor", single.convert_bytes, 0x5EED0003);
+    const Totals argb = MakeSingle(dir, "argb", PixelDds(21, 4, &rng));
+    const Totals l8 = MakeSingle(dir, "l8", PixelDds(50, 1, &rng));
     const Totals bigtga = MakeBigTga(dir, scale);
     const Totals many = MakeMany(dir, scale);
     const Totals names = MakeLongNames(dir);
     Print(stdout, "whole", whole);
     Print(stdout, "single", single);
+    Print(stdout, "argb", argb);
+    Print(stdout, "l8", l8);
     Print(stdout, "bigtga", bigtga);
     Print(stdout, "many", many);
     Print(stdout, "names", names);
     std::FILE* env = std::fopen((dir + "/bench.env").c_str(), "w");
     if (env == nullptr) Die(dir + "/bench.env: " + std::strerror(errno));
     // Bump `generator` whenever the data changes, so that kept data directories are remade.
-    std::fprintf(env, "generator=4\nscale=%g\n", scale);
+    std::fprintf(env, "generator=5\nscale=%g\n", scale);
     PrintEnv(env, "whole", whole);
     PrintEnv(env, "single", single);
+    PrintEnv(env, "argb", argb);
+    PrintEnv(env, "l8", l8);
     PrintEnv(env, "bigtga", bigtga);
     PrintEnv(env, "many", many);
     if (std::fclose(env) != 0) Die(dir + "/bench.env: " + std::strerror(errno));

@@ -1,6 +1,7 @@
 #include "decode.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cmath>
 
@@ -15,19 +16,27 @@ constexpr BgraPixel kOpaque = 0xFF000000u;
 
 // ---- DXT2 and DXT4 ------------------------------------------------------------------------------
 
-// Un-premultiplies `count` pixels: each colour channel c of a pixel whose alpha a is neither 0
-// nor 255 becomes min(255, (255 c + a / 2) / a), rounded to nearest. At 255 that is c again, and
-// at 0 the colour stays as decoded.
+// A table of a byte for each pair of bytes, 64 KiB, made on first use.
+using PairTable = std::array<std::uint8_t, 256 * 256>;
+
+// Un-premultiplies `count` pixels: each colour channel c of a pixel whose alpha a is not 0
+// becomes min(255, (255 c + a / 2) / a), rounded to nearest; at 255 that is c again. At 0 the
+// colour stays as decoded.
 void Unpremultiply(BgraPixel* p, std::size_t count) {
+  static const PairTable divided = [] {  // [a << 8 | c]
+    PairTable t;
+    for (std::uint32_t a = 0; a < 256; ++a) {
+      for (std::uint32_t c = 0; c < 256; ++c)
+        t[a << 8 | c] =
+            static_cast<std::uint8_t>(a == 0 ? c : std::min(255u, (c * 255 + a / 2) / a));
+    }
+    return t;
+  }();
   for (std::size_t i = 0; i < count; ++i) {
     const std::uint32_t a = p[i] >> 24;
-    if (a == 0 || a == 255) continue;
-    BgraPixel out = p[i] & kOpaque;
-    for (int shift = 0; shift < 24; shift += 8) {
-      const std::uint32_t c = (p[i] >> shift & 0xFF) * 255 + a / 2;
-      out |= std::min<std::uint32_t>(255, c / a) << shift;
-    }
-    p[i] = out;
+    const std::uint8_t* row = &divided[a << 8];
+    p[i] = a << 24 | BgraPixel{row[p[i] >> 16 & 0xFF]} << 16 |
+           BgraPixel{row[p[i] >> 8 & 0xFF]} << 8 | row[p[i] & 0xFF];
   }
 }
 
@@ -59,13 +68,18 @@ void AlphaBlock(const std::uint8_t* block, std::uint8_t values[16]) {
 // The blue of an ATI2 pixel: the Z of the unit normal whose X and Y red and green hold, as
 // 2 v - 255, rebuilt in integers and brought back to 0 to 255.
 std::uint32_t NormalZ(std::uint32_t red, std::uint32_t green) {
-  const std::int32_t x = 2 * static_cast<std::int32_t>(red) - 255;
-  const std::int32_t y = 2 * static_cast<std::int32_t>(green) - 255;
-  const std::int32_t zz = std::max(0, 65025 - x * x - y * y);
-  // The square root of an integer below 2^16, rounded down: a double's is within far less than
-  // the distance from any such root to the next integer.
-  const auto z = static_cast<std::uint32_t>(std::sqrt(static_cast<double>(zz)));
-  return (z + 256) >> 1;
+  static const PairTable blue = [] {  // [red << 8 | green]
+    PairTable t;
+    for (std::int32_t i = 0; i < 256 * 256; ++i) {
+      const std::int32_t x = 2 * (i >> 8) - 255, y = 2 * (i & 0xFF) - 255;
+      // The square root of an integer below 2^16, rounded down: a double's is within far less
+      // than the distance from any such root to the next integer.
+      const auto z = static_cast<std::int32_t>(std::sqrt(std::max(0, 65025 - x * x - y * y)));
+      t[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>((z + 256) >> 1);
+    }
+    return t;
+  }();
+  return blue[red << 8 | green];
 }
 
 // ATI1 (`two` false): a grey tile a block. ATI2: red from the first block, green from the second.
