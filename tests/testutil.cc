@@ -51,11 +51,12 @@ Bytes MixBuilder::Build(bool names_first) const {
 
 Bytes DdsBuilder::Build() const {
   // "DDS "; the description's size, its flags (caps, height, width, pixel format, linear
-  // size), the height and width; at 76, the pixel format's size, its flags (FourCC), the FourCC.
+  // size), the height and width; at 76, the pixel format's size, flags, FourCC, bit count, masks.
   Bytes out;
   for (std::uint32_t v : {0x20534444u, 124u, 0x000A1007u, height_, width_}) PutU32(&out, v);
   out.resize(76);
-  for (std::uint32_t v : {32u, 4u, fourcc_}) PutU32(&out, v);
+  PutU32(&out, 32);
+  for (std::uint32_t v : pf_) PutU32(&out, v);
   out.resize(128);
   Append(&out, data_);
   std::uint32_t w = width_;

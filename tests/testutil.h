@@ -4,6 +4,7 @@
 #pragma once
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -142,15 +143,25 @@ class DdsBuilder {
  public:
   DdsBuilder(std::uint32_t width, std::uint32_t height) : width_(width), height_(height) {}
   DdsBuilder& Format(Fmt f) {
-    fourcc_ = 0x00545844 | (0x31u + 2 * static_cast<unsigned>(f)) << 24;  // "DXT1", "DXT3"...
     block_size_ = BlockSize(f);
+    return FourCC(0x00545844 | (0x31u + 2 * static_cast<unsigned>(f)) << 24);  // "DXT1", "DXT3"...
+  }
+  DdsBuilder& FourCC(std::uint32_t code) {  // the flags stay as they are
+    pf_[1] = code;
+    return *this;
+  }
+  // A FourCC of 0: the pixel format's flags, bit count and masks red, green, blue, alpha.
+  DdsBuilder& Masks(std::uint32_t flags, std::uint32_t bits, std::uint32_t r, std::uint32_t g,
+                    std::uint32_t b, std::uint32_t a) {
+    pf_ = {flags, 0, bits, r, g, b, a};
     return *this;
   }
   DdsBuilder& Data(Bytes data) {  // short or long at will
     data_ = std::move(data);
     return *this;
   }
-  // Appends the smaller mipmap levels' blocks, filled with `fill`, after the data.
+  // Appends the smaller mipmap levels' blocks of the Format(), filled with `fill`, after the data
+  // (for any other format, just bytes that follow it).
   DdsBuilder& Mipmaps(std::uint8_t fill = 0xA5) {
     mip_fill_ = fill;
     return *this;
@@ -159,7 +170,8 @@ class DdsBuilder {
 
  private:
   std::uint32_t width_, height_;
-  std::uint32_t fourcc_ = 0x31545844;  // "DXT1"
+  // The pixel format after its size: flags (FourCC), FourCC ("DXT1"), bit count, four masks.
+  std::array<std::uint32_t, 7> pf_ = {4, 0x31545844, 0, 0, 0, 0, 0};
   std::uint32_t block_size_ = 8;
   Bytes data_;
   std::optional<std::uint8_t> mip_fill_;
