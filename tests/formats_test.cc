@@ -4,6 +4,7 @@
 
 #include <random>
 
+#include "convert.h"
 #include "dds.h"
 #include "mix_reader.h"
 #include "reference_decoder.h"
@@ -31,6 +32,77 @@ TEST(DxtPaths, EverySupportedPathDecodesAsTheReference) {
                 -1)
           << FormatName(f) << " " << s.xblocks << "x" << s.yblocks << " blocks";
     }
+  }
+}
+
+// Each way a surface description names a format, and ways it names none: an entry of random data
+// is named and converted as the reference decodes it, or refused as the reference refuses it.
+TEST(Dds, EachDescriptionAsTheReferenceReadsIt) {
+  std::mt19937 rng(11);
+  const auto cc = [](const char* code) {
+    return LoadU32(reinterpret_cast<const std::uint8_t*>(code));
+  };
+  const auto random = [&](std::size_t n) {
+    Bytes b(n);
+    std::generate(b.begin(), b.end(), [&] { return static_cast<std::uint8_t>(rng()); });
+    return b;
+  };
+  const auto F = [&](std::uint32_t fourcc, std::uint32_t w = 5, std::uint32_t h = 3,
+                     std::size_t n = 60) {
+    return DdsBuilder(w, h).FourCC(fourcc).Data(random(n)).Build();
+  };
+  const auto M = [&](std::uint32_t flags, std::uint32_t bits, std::uint32_t r, std::uint32_t g,
+                     std::uint32_t b, std::uint32_t a) {
+    return DdsBuilder(5, 3).Masks(flags, bits, r, g, b, a).Data(random(60)).Build();
+  };
+  constexpr std::uint32_t kRgb = 0x40, kL = 0x20000, kAp = 0x1, kA = 0x2;
+  const std::string raw = " (--raw keeps the entry as stored)";
+  struct Case {
+    Bytes entry;
+    std::string name;  // as listed, or the refusal
+  };
+  // clang-format off
+  const Case kCases[] = {
+      {Patch32(M(kRgb, 12, 1, 2, 3, 4), 84, cc("DXT1")), "DXT1"},  // whatever the flags say
+      {Patch32(Patch32(F(cc("DXT2")), 20, 7), 28, 0), "DXT2"},  // a wrong pitch, no mipmap count
+      {F(cc("DXT3")), "DXT3"}, {F(cc("DXT4")), "DXT4"}, {F(cc("DXT5")), "DXT5"},
+      {F(cc("ATI1")), "ATI1"}, {F(cc("BC4U")), "ATI1"}, {F(cc("ATI2")), "ATI2"}, {F(cc("BC5U")), "ATI2"},
+      {F(20), "R8G8B8"}, {F(21), "A8R8G8B8"}, {F(22), "X8R8G8B8"}, {F(23), "R5G6B5"}, {F(24), "X1R5G5B5"},
+      {F(25), "A1R5G5B5"}, {F(26), "A4R4G4B4"}, {F(27), "R3G3B2"}, {F(28), "A8"}, {F(29), "A8R3G3B2"},
+      {F(30), "X4R4G4B4"}, {F(31), "A2B10G10R10"}, {F(32), "A8B8G8R8"}, {F(33), "X8B8G8R8"},
+      {F(34), "G16R16"}, {F(35), "A2R10G10B10"}, {F(50), "L8"}, {F(51), "A8L8"}, {F(52), "A4L4"}, {F(81), "L16"},
+      {F(21, 65535, 9, 65535 * 36), "A8R8G8B8"}, {F(50, 65535, 9, 65535 * 9), "L8"},  // many bands
+      {M(kRgb, 16, 0xF800, 0x7E0, 0x1F, 0), "R5G6B5"},
+      {M(kRgb, 32, 0xFF0000, 0xFF00, 0xFF, 0xFF000000), "X8R8G8B8"},  // alpha not flagged
+      {M(kRgb | kAp, 32, 0xFF0000, 0xFF00, 0xFF, 0xFF000000), "A8R8G8B8"},
+      {M(kRgb | kAp, 16, 0xFF, 0xFF, 0xFF, 0xFF00), "A8L8"},  // overlapping: grey
+      {M(kRgb | kAp, 16, 0xF, 0xF0, 0xF00, 0), "RGB16"},
+      {M(kRgb | kAp, 24, 0x1, 0x7E, 0xFFFF80, 0xFF), "RGBA24"},  // 1, 6 and 17 bits
+      {M(kL | kAp, 16, 0xFF00, 0, 0, 0xF0), "LA16"},
+      {M(kA, 8, 0, 0, 0, 0xFF), "A8"},
+      {M(kAp, 16, 0, 0, 0, 0xFF0), "A16"},
+      {M(kRgb, 12, 0xF00, 0xF0, 0xF, 0), "unsupported format: flags 0x40, 12 bits, masks 0xF00 0xF0 0xF 0x0" + raw},
+      {M(kRgb, 16, 0xF0F, 0xF0, 0, 0), "unsupported format: flags 0x40, 16 bits, masks 0xF0F 0xF0 0x0 0x0" + raw},
+      {M(kL, 16, 0xFF0000, 0, 0, 0), "unsupported format: flags 0x20000, 16 bits, masks 0xFF0000 0x0 0x0 0x0" + raw},
+      {M(kA, 8, 0xFF, 0, 0, 0), "unsupported format: flags 0x2, 8 bits, masks 0xFF 0x0 0x0 0x0" + raw},
+      {M(0, 32, 0xFF0000, 0xFF00, 0xFF, 0), "unsupported format: flags 0x0, 32 bits, masks 0xFF0000 0xFF00 0xFF 0x0" + raw},
+      {F(cc("DX10")), "unsupported format \"DX10\"" + raw},
+      {F(36), "unsupported format 0x00000024" + raw},
+      {F(21, 5, 3, 59), "pixel data is 59 bytes; a 5x3 A8R8G8B8 surface needs 60"},
+  };
+  // clang-format on
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    const auto s = CheckDdsEntry(c.entry, c.entry.size());
+    ASSERT_EQ(s.ok(), ReferenceDecodeDds(c.entry).has_value());
+    if (!s.ok()) {
+      EXPECT_EQ(s.status().message(), c.name);
+      continue;
+    }
+    EXPECT_EQ(s->name, c.name);
+    MemorySink tga;
+    ASSERT_TRUE(ConvertDdsToTga(MemorySource(c.entry), 0, *s, 0x2F, &tga).ok());
+    EXPECT_TRUE(tga.bytes == ReferenceTga(c.entry));
   }
 }
 
