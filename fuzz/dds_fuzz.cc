@@ -1,8 +1,9 @@
 // Fuzz target: a DDS entry. Its magic, which the check never reads, gives the TGA image descriptor
 // (the first byte) and how far into the buffer the entry lies (the second, modulo 8: odd offsets
-// too). What CheckDdsEntry accepts converts to the TGA file of the reference decoder's pixels,
-// byte for byte (18 + 4 x width x height bytes), and to a PNG file within its bound that the
-// tests' reader reads back to the same pixels: RGB when every pixel is opaque, RGBA otherwise.
+// too). CheckDdsEntry accepts what the reference decoder decodes, and what it accepts converts to
+// the TGA file of the reference decoder's pixels, byte for byte (18 + 4 x width x height bytes),
+// and to a PNG file within its bound that the tests' reader reads back to the same pixels: RGB when
+// every pixel is opaque, RGBA otherwise.
 #include "convert.h"
 #include "png_writer.h"
 #include "reference_decoder.h"
@@ -13,7 +14,10 @@ using namespace pelt::testing;
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const Bytes entry(data, data + size);
   const auto s = CheckDdsEntry(entry, size);
-  if (!s.ok()) return 0;
+  if (!s.ok()) {
+    PELT_FUZZ_CHECK(!ReferenceDecodeDds(entry));
+    return 0;
+  }
   const std::size_t lead = data[1] % 8;
   Bytes buffer(lead);  // ends where the entry ends, so that reading past it fails
   Append(&buffer, entry);

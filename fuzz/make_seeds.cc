@@ -43,6 +43,17 @@ int main(int argc, char** argv) {
   put("mix", {a, b});
   put("model", {model});
   put("dds", {dds[0], dds[1], dds[2]});
+  // A seed of every other format: DXT2, DXT4, ATI1, ATI2, each Direct3D number, masks.
+  for (std::uint32_t f :
+       {0x32545844u, 0x34545844u, 0x31495441u, 0x32495441u, 20u, 21u, 22u, 23u, 24u,
+        25u,         26u,         27u,         28u,         29u, 30u, 31u, 32u, 33u,
+        34u,         35u,         50u,         51u,         52u, 81u, 0u}) {
+    put("dds", {DdsBuilder(5, 3)
+                    .Masks(0x41, 16, 0xF00, 0xF0, 0xF, 0xF000)
+                    .FourCC(f)
+                    .Data(RandomBlocks(Fmt::kDxt5, 4, &rng))
+                    .Build()});
+  }
   put("tga",
       {tga, TgaEntry{.type = 10, .depth = 16, .descriptor = 0, .width = 2, .data = {0x81, 1, 0x80}}
                 .Build()});

@@ -1,6 +1,7 @@
 // make_sample DIR: writes the sample that scripts/sample.sh runs pelt on into DIR (made when
 // missing). sample.mix holds a gradient (DXT1), a checkerboard with transparent squares (DXT5), a
-// ringed disc (TGA), the model as the entry model-in-archive.kzm and an entry nothing uses;
+// ringed disc (TGA), a soft glow whose alpha must stay exact (uncompressed A8R8G8B8), a height map
+// (L8), the model as the entry model-in-archive.kzm and an entry nothing uses;
 // second.mix holds text-like stripes fading out to the right (DXT3, 50 x 30); sample.kzm is the
 // model as a file. The model names each picture, the gradient a second time in capitals, and
 // rust.tga, which neither archive holds.
@@ -39,6 +40,25 @@ Bytes Dds(Fmt f, int width, int height, const Picture& at) {
   return DdsBuilder(width, height).Format(f).Data(blocks).Build();
 }
 
+// An uncompressed DDS entry as writers store one, by its masks: 32-bit A8R8G8B8 pixels, or with
+// `grey` 8-bit L8 pixels of the picture's red.
+Bytes PixelDds(bool grey, int side, const Picture& at) {
+  Bytes data;
+  for (int y = 0; y < side; ++y) {
+    for (int x = 0; x < side; ++x) {
+      for (int i : grey ? std::initializer_list<int>{0} : std::initializer_list<int>{2, 1, 0, 3})
+        data.push_back(static_cast<std::uint8_t>(at(x, y)[i]));
+    }
+  }
+  DdsBuilder dds(side, side);
+  if (grey) {
+    dds.Masks(0x20000, 8, 0xFF, 0, 0, 0);  // luminance
+  } else {
+    dds.Masks(0x41, 32, 0xFF0000, 0xFF00, 0xFF, 0xFF000000);  // RGB with alpha
+  }
+  return dds.Data(data).Build();
+}
+
 // An uncompressed 32-bit TGA file, the top row first (descriptor 0x28).
 Bytes Tga(int side, const Picture& at) {
   Bytes out = {0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0};
@@ -62,6 +82,8 @@ int main(int argc, char** argv) {
                           .Texture("stripes.tga")
                           .Texture("disc.tga")
                           .End()
+                          .Texture("glow.tga")
+                          .Texture("height.tga")
                           .Texture("GRADIENT.TGA")
                           .Texture("rust.tga")
                           .End()
@@ -84,6 +106,14 @@ int main(int argc, char** argv) {
     return static_cast<int>(d / 3) % 2 == 0 ? std::array{200, 30, 30, 255}
                                             : std::array{250, 210, 40, 255};
   });
+  const Bytes glow = PixelDds(false, 48, [](int x, int y) {  // pale blue, fading out smoothly
+    const double d = std::hypot(x - 23.5, y - 23.5);
+    return std::array{150, 200, 255, std::max(0, 255 - static_cast<int>(d * 255 / 24))};
+  });
+  const Bytes height = PixelDds(true, 64, [](int x, int y) {  // rolling hills
+    const int v = 128 + static_cast<int>(100 * std::sin(x / 6.0) * std::cos(y / 9.0));
+    return std::array{v, v, v, 255};
+  });
   const std::string dir = argv[1];
   std::filesystem::create_directories(dir);
   for (const auto& [name, bytes] :
@@ -92,6 +122,8 @@ int main(int argc, char** argv) {
                                     .Add("Gradient.dds", gradient)
                                     .Add("checker.dds", checker)
                                     .Add("disc.tga", disc)
+                                    .Add("glow.dds", glow)
+                                    .Add("height.dds", height)
                                     .Add("model-in-archive.kzm", model)
                                     .Add("unused.dds", Dds(Fmt::kDxt1, 8, 8,
                                                            [](int, int) {
