@@ -29,10 +29,13 @@ TEST(Main, CommandLine) {
       "pelt usage:\n"
       "pelt filename.mix filename.kzm\n"
       "pelt takes the name of a korvane mix file (*.mix, *.dat or *.pkg) and the\n"
-      "name of a kzm file and extracts all textures referenced by that kzm file";
+      "name of a kzm file and extracts all textures referenced by that kzm file\n"
+      "Run 'pelt --help' for the options, and 'pelt -t ARCHIVE' to see what an archive holds.\n";
   // clang-format off
   const Case kCases[] = {
       {{"-t"}, 1, usage, ""},
+      {{"-x", "*"}, 1, usage, ""},  // no archive
+      {{"-tx*", "a"}, 1, "", "pelt: -x: cannot be combined with -t (see pelt --help)\n"},
       {{"--version=3", "a", "m"}, 1, "", "pelt: --version=3" + unknown},  // takes no argument
       {{"--bogus", "a", "m"}, 1, "", "pelt: --bogus" + unknown},
       {{"a", "m", "-a"}, 1, "", "pelt: -a: option requires an archive (see pelt --help)\n"},
@@ -60,18 +63,26 @@ TEST(Main, CommandLine) {
 TEST(Names, PlainFileNames) {
   struct Case {
     const char* name;
-    bool posix, windows;
+    bool posix;
+    const char* windows;  // why not, or nullptr
   };
+  const char* const kDevice = "is a device name on Windows";
+  const char* const kEnd = "ends with a dot or a space";
+  const char* const kForbidden = "holds a character Windows does not allow in names";
+  // clang-format off
   const Case kCases[] = {
-      {"rock.tga", true, true}, {"", false, false},        {"..", false, false},
-      {"a/b", false, false},    {"a\\b", false, false},    {"a\x1F", false, false},
-      {"c:b.tga", true, false}, {"<a>|\"*?", true, false}, {"b.tga ", true, false},
-      {"AUX.tga", true, false}, {"con .x", true, false},   {"ConOut$", true, false},
-      {"b.", true, false},      {"com1.tga", true, false}, {"comA", true, true},
+      {"rock.tga", true, nullptr}, {"", false, "is empty"}, {"..", false, "is . or .."},
+      {"a/b", false, "holds a path separator"}, {"a\\b", false, "holds a path separator"},
+      {"a\x1F", false, "holds a control character"}, {"c:b.tga", true, kForbidden},
+      {"<a>|\"*?", true, kForbidden}, {"b.tga ", true, kEnd}, {"AUX.tga", true, kDevice},
+      {"con .x", true, kDevice}, {"ConOut$", true, kDevice}, {"b.", true, kEnd},
+      {"com1.tga", true, kDevice}, {"comA", true, nullptr},
   };
+  // clang-format on
   for (const Case& c : kCases) {
-    EXPECT_EQ(IsPlainFileName(c.name, NameRules::kPosix), c.posix) << c.name;
-    EXPECT_EQ(IsPlainFileName(c.name, NameRules::kWindows), c.windows) << c.name;
+    EXPECT_EQ(WhyNotPlainFileName(c.name, NameRules::kPosix) == nullptr, c.posix) << c.name;
+    const char* const why = WhyNotPlainFileName(c.name, NameRules::kWindows);
+    EXPECT_STREQ(why, c.windows) << c.name;
   }
 }
 
@@ -162,6 +173,40 @@ TEST(Plan, TheLastWriteNotRefusedIsTheOutcome) {
   EXPECT_EQ(plan.write_bytes, 84u);  // 1 + 82 + 1: a refused write counts for nothing
   EXPECT_EQ(plan.supplying, std::vector<std::size_t>{0});
   EXPECT_EQ(FindEntry(a.archives, "UNUSED.tga")->entry, 1u);  // the last entry of a name
+}
+
+// -x: the entries that match, each file once, the one a model run would leave on disk; the same
+// name in a later archive, a refused entry, and --raw naming a DDS entry's file apart.
+TEST(Plan, ExtractWritesEachMatchOnce) {
+  const Archives a({MixBuilder()
+                        .Add("Rock.dds", kDds)
+                        .Add("rock.TGA", "tga")
+                        .Add("Bad.dds", kShortDds)
+                        .Add("Read.me", "hi"),
+                    MixBuilder().Add("ROCK.tga", "").Add("b.dds", kDds)});
+  struct Case {
+    std::vector<std::string> patterns;
+    bool raw;
+    std::string writes;  // name@archive.entry, or name! when refused; then the bytes written
+  };
+  const Case kCases[] = {
+      {{"*"}, false, "rock.tga@0.1 bad.tga! read.me@0.3 b.tga@1.1 87"},
+      {{"rock.DDS"}, false, "rock.tga@0.0 82"},
+      {{"*.tga"}, false, "rock.tga@0.1 3"},
+      {{"ROCK.*"}, true, "rock.dds@0.0 rock.tga@0.1 139"},
+      {{"b.*", "read*"}, false, "read.me@0.3 b.tga@1.1 84"},
+  };
+  for (const Case& c : kCases) {
+    const Plan plan = MakeExtractPlan(a.archives, c.patterns, {c.raw, false});
+    std::string got;
+    for (const PlannedWrite& w : plan.writes) {
+      got +=
+          w.name +
+          (w.refusal.ok() ? "@" + std::to_string(w.archive) + "." + std::to_string(w.entry) : "!");
+      got += " ";
+    }
+    EXPECT_EQ(got + std::to_string(plan.write_bytes), c.writes);
+  }
 }
 
 // DXT1, DXT3 and DXT5 entries at odd offsets of their archive, their edges clipped, in one band

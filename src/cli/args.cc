@@ -6,7 +6,7 @@ namespace pelt {
 
 namespace {
 
-constexpr char kShort[] = ":a:hlo:qt";
+constexpr char kShort[] = ":a:hlo:qtx:";
 enum LongOnly { kVersion = 256, kStrictTga, kNoSizeLimit, kRaw, kPng };
 constexpr option kLong[] = {
     {"archive", required_argument, nullptr, 'a'},
@@ -14,6 +14,7 @@ constexpr option kLong[] = {
     {"list", no_argument, nullptr, 'l'},
     {"output-dir", required_argument, nullptr, 'o'},
     {"contents", no_argument, nullptr, 't'},
+    {"extract", required_argument, nullptr, 'x'},
     {"quiet", no_argument, nullptr, 'q'},
     {"raw", no_argument, nullptr, kRaw},
     {"png", no_argument, nullptr, kPng},
@@ -37,7 +38,9 @@ Args BadOption(std::string subject, std::string why) {
 }
 
 const char* Needs(int option) {
-  return option == 'a' ? "option requires an archive" : "option requires a directory";
+  return option == 'a'   ? "option requires an archive"
+         : option == 'x' ? "option requires a pattern"
+                         : "option requires a directory";
 }
 
 }  // namespace
@@ -84,10 +87,13 @@ Args ParseArgs(std::span<const std::string_view> args) {
         break;
       case 'a':
       case 'o':
+      case 'x':
         if (*optarg == '\0')  // named as given: "-o", "-lo" or "--output-dir="
           return BadOption(argv[optarg == argv[optind - 1] ? optind - 2 : optind - 1], Needs(c));
         if (c == 'a') {
           more_archives.emplace_back(optarg);
+        } else if (c == 'x') {
+          out.options.extract.emplace_back(optarg);
         } else {
           out.options.output_dir = optarg;
         }
@@ -95,7 +101,7 @@ Args ParseArgs(std::span<const std::string_view> args) {
       case ':':
         // Some getopt_long implementations (MinGW's) also return ':' for an argument given to a
         // long option that takes none ("--version=3"): that is an unknown option, as elsewhere.
-        if (optopt == 'a' || optopt == 'o') {
+        if (optopt == 'a' || optopt == 'o' || optopt == 'x') {
           std::string given{'-', static_cast<char>(optopt)};
           if (std::string_view(argv[optind - 1]).starts_with("--")) given = argv[optind - 1];
           return BadOption(given, Needs(optopt));
@@ -112,9 +118,12 @@ Args ParseArgs(std::span<const std::string_view> args) {
       }
     }
   }
-  // Without -t: ARCHIVE, then the models; with it, every name is an archive.
-  const int archives = out.options.contents ? argc - optind : 1;
-  if (out.options.contents ? archives + more_archives.size() == 0 : argc - optind < 2)
+  if (out.options.contents && !out.options.extract.empty())
+    return BadOption("-x", "cannot be combined with -t");
+  // Without -t or -x: ARCHIVE, then the models; with either, every name is an archive.
+  const bool only_archives = out.options.contents || !out.options.extract.empty();
+  const int archives = only_archives ? argc - optind : 1;
+  if (only_archives ? archives + more_archives.size() == 0 : argc - optind < 2)
     return Just(Command::kUsage);
   out.command = Command::kRun;
   Options& o = out.options;

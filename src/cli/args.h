@@ -10,18 +10,19 @@
 namespace pelt {
 
 struct Options {
-  // ARCHIVE, then every -a FILE in the order given; with `contents`, every file name given, then
-  // every -a FILE.
+  // ARCHIVE, then every -a FILE in the order given; with `contents` or `extract`, every file name
+  // given, then every -a FILE.
   std::vector<std::string> archives;
-  std::vector<std::string> models;  // MODEL [MODEL...]
-  std::string output_dir;           // empty: the current directory
-  bool list = false;                // print what the models refer to and where; write nothing
-  bool contents = false;            // print every entry of the archives; no models; write nothing
-  bool raw = false;                 // write DDS entries as stored instead of converting them
-  bool quiet = false;               // no "now writing" lines
-  bool png = false;                 // write images as PNG files instead of TGA files
-  bool strict_tga = false;          // descriptor 0x28 instead of 0x2F
-  bool size_limit = true;           // refuse a run that writes more than 9x the archives' size
+  std::vector<std::string> models;   // MODEL [MODEL...]
+  std::vector<std::string> extract;  // -x PATTERN...: the entries to write; no models
+  std::string output_dir;            // empty: the current directory
+  bool list = false;                 // print what the models refer to and where; write nothing
+  bool contents = false;             // print every entry of the archives; no models; write nothing
+  bool raw = false;                  // write DDS entries as stored instead of converting them
+  bool quiet = false;                // no "now writing" lines
+  bool png = false;                  // write images as PNG files instead of TGA files
+  bool strict_tga = false;           // descriptor 0x28 instead of 0x2F
+  bool size_limit = true;            // refuse a run that writes more than 9x the archives' size
 };
 
 enum class Command { kRun, kUsage, kHelp, kVersion, kBadOption };

@@ -119,16 +119,21 @@ bool MatchesPattern(std::string_view pattern, std::string_view name) {
   return p == pattern.size();
 }
 
-bool IsPlainFileName(std::string_view name, NameRules rules) {
-  if (name.empty() || name == "." || name == "..") return false;
-  const std::string_view reserved = rules == NameRules::kWindows ? "/\\:*?\"<>|" : "/\\";
+const char* WhyNotPlainFileName(std::string_view name, NameRules rules) {
+  if (name.empty()) return "is empty";
+  if (name == "." || name == "..") return "is . or ..";
   for (char c : name) {
     const auto u = static_cast<unsigned char>(c);
-    if (u < 0x20 || u == 0x7F || reserved.find(c) != std::string_view::npos) return false;
+    if (u < 0x20 || u == 0x7F) return "holds a control character";
+    if (c == '/' || c == '\\') return "holds a path separator";
+    if (rules == NameRules::kWindows &&
+        std::string_view(":*?\"<>|").find(c) != std::string_view::npos)
+      return "holds a character Windows does not allow in names";
   }
-  if (rules == NameRules::kPosix) return true;
+  if (rules == NameRules::kPosix) return nullptr;
   // Windows drops a trailing dot or space from a name.
-  return name.back() != '.' && name.back() != ' ' && !IsWindowsDeviceName(name);
+  if (name.back() == '.' || name.back() == ' ') return "ends with a dot or a space";
+  return IsWindowsDeviceName(name) ? "is a device name on Windows" : nullptr;
 }
 
 }  // namespace pelt

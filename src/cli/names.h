@@ -43,10 +43,10 @@ inline constexpr NameRules kHostNameRules = NameRules::kWindows;
 inline constexpr NameRules kHostNameRules = NameRules::kPosix;
 #endif
 
-// Whether `name` is a plain file name that stays inside the output directory and that the
-// system stores as it is: not empty, not "." or "..", no '/' or '\', and no control characters;
-// under the Windows rules also none of : * ? " < > |, no device name such as CON or aux.tga, and
-// no trailing dot or space.
-bool IsPlainFileName(std::string_view name, NameRules rules = kHostNameRules);
+// Why `name` is not a plain file name that stays inside the output directory and that the
+// system stores as it is, or nullptr when it is one: it must not be empty, nor "." or "..", and
+// hold no '/' or '\' and no control characters; under the Windows rules also none of
+// : * ? " < > |, no device name such as CON or aux.tga, and no trailing dot or space.
+const char* WhyNotPlainFileName(std::string_view name, NameRules rules = kHostNameRules);
 
 }  // namespace pelt

@@ -24,13 +24,16 @@ constexpr char kUsage[] =
     "pelt usage:\n"
     "pelt filename.mix filename.kzm\n"
     "pelt takes the name of a korvane mix file (*.mix, *.dat or *.pkg) and the\n"
-    "name of a kzm file and extracts all textures referenced by that kzm file";
+    "name of a kzm file and extracts all textures referenced by that kzm file\n";
+
+constexpr char kUsageHint[] =
+    "Run 'pelt --help' for the options, and 'pelt -t ARCHIVE' to see what an archive holds.\n";
 
 constexpr char kOptionsHelp[] =
     "\n"
-    "\n"
     "usage: pelt [OPTIONS] ARCHIVE MODEL [MODEL...]\n"
     "       pelt -t [OPTIONS] ARCHIVE [ARCHIVE...]\n"
+    "       pelt -x PATTERN [OPTIONS] ARCHIVE [ARCHIVE...]\n"
     "Each texture the models refer to comes from the first archive that holds it:\n"
     "ARCHIVE, then each -a archive in the order given. A MODEL that is not a file\n"
     "is read from the archive entry of that name. A MODEL with *, ? or [ that is\n"
@@ -46,6 +49,9 @@ constexpr char kOptionsHelp[] =
     "                        archives hold them; write nothing\n"
     "  -t, --contents        list every entry of the archives and what it is; write\n"
     "                        nothing\n"
+    "  -x, --extract PATTERN write every entry whose name matches PATTERN, as a\n"
+    "                        model's texture would be (any other entry as stored);\n"
+    "                        every name given is an archive, and no model is read\n"
     "      --raw             write DDS entries as stored (NAME.dds) instead of\n"
     "                        converting them\n"
     "  -q, --quiet           print no \"now writing\" lines\n"
@@ -90,11 +96,12 @@ class Runner {
 
   bool LoadArchives();
   bool ReadModels();
+  bool EveryPatternMatches();
   bool Collect(const std::string& subject, const Result<ModelTextures>& textures);
   void ListContents();
   void List();
   bool TooLarge();
-  void Write(const PlannedWrite& w);
+  bool Write(const PlannedWrite& w);
 
   const Options& options_;
   std::FILE* out_;
@@ -112,8 +119,14 @@ int Runner::Run() {
     ListContents();
     return ExitStatus();
   }
-  if (!ReadModels()) return kExitReported;
-  plan_ = MakePlan(archives_, wanted_, {options_.raw, options_.png});
+  const PlanOptions plan_options = {options_.raw, options_.png};
+  if (!options_.extract.empty()) {
+    if (!EveryPatternMatches()) return kExitReported;
+    plan_ = MakeExtractPlan(archives_, options_.extract, plan_options);
+  } else {
+    if (!ReadModels()) return kExitReported;
+    plan_ = MakePlan(archives_, wanted_, plan_options);
+  }
   if (options_.list) {
     List();
     TooLarge();
@@ -126,29 +139,43 @@ int Runner::Run() {
       return kExitReported;
     }
   }
-  for (const PlannedWrite& w : plan_.writes) Write(w);
+  for (const PlannedWrite& w : plan_.writes) {
+    if (!Write(w)) return kExitReported;
+  }
   for (const PlannedTexture& t : plan_.textures)
     if (!t.archive) Report(t.name, "not found in " + Archives());
   return ExitStatus();
 }
 
-// Every archive is loaded before anything else; one that cannot be is fatal.
+// Every archive is loaded before anything else; one that cannot be is fatal, except to -t, which
+// lists the others.
 bool Runner::LoadArchives() {
   for (const std::string& path : options_.archives) {
     auto file = InputFile::Open(path);
-    if (!file.ok()) {
-      Report(path, file.status().message());
-      return false;
-    }
-    auto dir = ParseMixDirectory(*file);
+    auto dir = file.ok() ? ParseMixDirectory(*file) : Result<MixDirectory>(file.status());
     if (!dir.ok()) {
       Report(path, dir.status().message());
+      if (options_.contents) continue;
       return false;
     }
     files_.push_back(std::move(*file));
     archives_.push_back({path, &files_.back(), std::move(*dir)});
   }
   return true;
+}
+
+// A pattern of -x that matches no entry is reported; nothing is written then.
+bool Runner::EveryPatternMatches() {
+  bool all = true;
+  for (const std::string& pattern : options_.extract) {
+    const bool any = std::any_of(archives_.begin(), archives_.end(), [&](const Archive& a) {
+      return std::any_of(a.dir.filenames.begin(), a.dir.filenames.end(),
+                         [&](const std::string& name) { return MatchesPattern(pattern, name); });
+    });
+    if (!any) Report(pattern, "matches no entry of " + Archives());
+    all = all && any;
+  }
+  return all;
 }
 
 // A MODEL argument is a file; where no file of that name exists, the entry of that name (FindEntry)
@@ -252,16 +279,22 @@ bool Runner::TooLarge() {
 }
 
 // Carries out one write of the plan: reports a refusal, or writes the file through a temporary
-// file, announcing it once it is created.
-void Runner::Write(const PlannedWrite& w) {
+// file, announcing it once it is created. False when the output directory takes no file: that is
+// reported once, for the directory, and the run stops.
+bool Runner::Write(const PlannedWrite& w) {
   if (!w.refusal.ok()) {
     // A name that would leave the output directory is refused before its entry is looked at.
-    return Report(w.name, w.refusal.code() == Code::kInvalid ? w.refusal.message() + "; not written"
-                                                             : w.refusal.message());
+    Report(w.name, w.refusal.code() == Code::kInvalid ? w.refusal.message() + "; not written"
+                                                      : w.refusal.message());
+    return true;
   }
   const InputFile& archive = files_[w.archive];
   auto file = OutputFile::Create(options_.output_dir);  // empty: the current directory
-  if (!file.ok()) return Report(w.name, file.status().message());
+  if (!file.ok()) {
+    Report(options_.output_dir.empty() ? "." : options_.output_dir,
+           "cannot create files in it: " + file.status().message());
+    return false;
+  }
   if (!options_.quiet) {
     std::fprintf(out_, "now writing %s\n", w.name.c_str());
     std::fflush(out_);
@@ -271,6 +304,7 @@ void Runner::Write(const PlannedWrite& w) {
   switch (w.step) {
     case Step::kCopyTga:
     case Step::kCopyDds:
+    case Step::kCopyOther:
       s = file->CopyFrom(archive, w.place.offset, w.place.size);
       break;
     case Step::kTgaToPng:
@@ -285,6 +319,7 @@ void Runner::Write(const PlannedWrite& w) {
   }
   if (s.ok()) s = file->Commit(w.name);
   if (!s.ok()) Report(w.name, s.message());
+  return true;
 }
 
 }  // namespace
@@ -299,6 +334,7 @@ int Main(std::span<const std::string_view> args, std::FILE* out, std::FILE* err)
   switch (parsed.command) {
     case Command::kUsage:
       std::fputs(kUsage, out);
+      std::fputs(kUsageHint, out);
       status = kExitUsage;
       break;
     case Command::kHelp:

@@ -27,11 +27,19 @@ Result<DdsSurface> ReadDdsSurface(const Archive& archive, const EntryPlace& plac
   return CheckDdsEntry(got, place.size);
 }
 
-// What a write does with an entry of `kind` (a DDS or TGA entry).
+// What a write does with an entry of `kind`.
 Step StepFor(EntryKind kind, const PlanOptions& options) {
-  if (kind == EntryKind::kTga) return options.png ? Step::kTgaToPng : Step::kCopyTga;
-  if (options.raw) return Step::kCopyDds;
-  return options.png ? Step::kDdsToPng : Step::kDdsToTga;
+  switch (kind) {
+    case EntryKind::kDds:
+      if (options.raw) return Step::kCopyDds;
+      return options.png ? Step::kDdsToPng : Step::kDdsToTga;
+    case EntryKind::kTga:
+      return options.png ? Step::kTgaToPng : Step::kCopyTga;
+    case EntryKind::kModel:
+    case EntryKind::kOther:
+      return Step::kCopyOther;
+  }
+  return Step::kCopyOther;
 }
 
 // The file a write makes of the entry `entry_name`, lower-cased: a copy keeps the entry's name; a
@@ -47,10 +55,16 @@ std::string OutputName(std::string_view entry_name, Step step) {
   return name;
 }
 
+// The texture an entry supplies: for an image, the name its TGA file would have; with -x any
+// other entry supplies its own name.
+std::string SuppliedName(std::string_view entry_name, EntryKind kind) {
+  return OutputName(entry_name, kind == EntryKind::kDds ? Step::kDdsToTga : Step::kCopyTga);
+}
+
 // Checks a write's output name and its entry, and works out what the file will hold.
 void Check(const Archive& archive, PlannedWrite* w) {
-  if (!IsPlainFileName(w->name)) {
-    w->refusal = Status::Invalid("not a plain file name");
+  if (const char* why = WhyNotPlainFileName(w->name)) {
+    w->refusal = Status::Invalid(why);
     return;
   }
   const auto place = PlaceOf(archive.dir, w->entry);
@@ -62,6 +76,7 @@ void Check(const Archive& archive, PlannedWrite* w) {
   switch (w->step) {
     case Step::kCopyTga:
     case Step::kCopyDds:
+    case Step::kCopyOther:
       w->size = place->size;
       return;
     case Step::kTgaToPng: {
@@ -92,10 +107,10 @@ void Check(const Archive& archive, PlannedWrite* w) {
   }
 }
 
-}  // namespace
-
-Plan MakePlan(std::span<const Archive> archives, std::span<const std::string> wanted,
-              const PlanOptions& options) {
+// The plan for the texture names `wanted`, from the entries `Selected` (archive, entry) accepts.
+template <typename Selected>
+Plan PlanFor(std::span<const Archive> archives, std::span<const std::string> wanted,
+             const PlanOptions& options, Selected selected) {
   Plan plan;
   std::unordered_map<std::string, std::size_t> texture_of;  // folded name -> plan.textures
   for (const std::string& name : wanted) {
@@ -108,10 +123,8 @@ Plan MakePlan(std::span<const Archive> archives, std::span<const std::string> wa
     bool supplies = false;
     for (std::size_t i = 0; i < dir.filenames.size(); ++i) {
       const EntryKind kind = KindOf(dir.filenames[i]);
-      if (kind != EntryKind::kDds && kind != EntryKind::kTga) continue;
-      // The texture an image entry supplies is the name its TGA file would have.
-      const Step to_tga = kind == EntryKind::kDds ? Step::kDdsToTga : Step::kCopyTga;
-      const auto it = texture_of.find(OutputName(dir.filenames[i], to_tga));
+      if (!selected(a, i, kind)) continue;
+      const auto it = texture_of.find(SuppliedName(dir.filenames[i], kind));
       if (it == texture_of.end()) continue;
       // A texture comes from the first archive that has an entry for it.
       std::optional<std::size_t>& from = plan.textures[it->second].archive;
@@ -140,6 +153,59 @@ Plan MakePlan(std::span<const Archive> archives, std::span<const std::string> wa
   }
   for (std::size_t t = 0; t < plan.textures.size(); ++t)
     if (good[t]) plan.textures[t].outcome = *good[t];
+  return plan;
+}
+
+// Drops every write that a later write of the same name would replace, so that each file is
+// written once, as the one a run of every write would leave on disk. Refused writes stay.
+void WriteEachNameOnce(Plan* plan) {
+  std::unordered_map<std::string, std::size_t> last;  // output name -> its last write not refused
+  for (std::size_t j = 0; j < plan->writes.size(); ++j)
+    if (plan->writes[j].refusal.ok()) last[plan->writes[j].name] = j;
+  std::vector<std::size_t> index_of(plan->writes.size());  // old index -> new
+  std::vector<PlannedWrite> kept;
+  plan->write_bytes = 0;
+  for (std::size_t j = 0; j < plan->writes.size(); ++j) {
+    PlannedWrite& w = plan->writes[j];
+    if (w.refusal.ok() && last[w.name] != j) continue;
+    if (w.refusal.ok()) plan->write_bytes = SaturatingAdd(plan->write_bytes, w.size);
+    index_of[j] = kept.size();
+    kept.push_back(std::move(w));
+  }
+  plan->writes = std::move(kept);
+  // A texture's outcome is its last write not refused, which is the last of its name, or a
+  // refused one: both stay.
+  for (PlannedTexture& t : plan->textures)
+    if (t.archive) t.outcome = index_of[t.outcome];
+}
+
+}  // namespace
+
+Plan MakePlan(std::span<const Archive> archives, std::span<const std::string> wanted,
+              const PlanOptions& options) {
+  return PlanFor(archives, wanted, options, [](std::size_t, std::size_t, EntryKind kind) {
+    return kind == EntryKind::kDds || kind == EntryKind::kTga;
+  });
+}
+
+Plan MakeExtractPlan(std::span<const Archive> archives, std::span<const std::string> patterns,
+                     const PlanOptions& options) {
+  // Which entries match, and the names they supply, in the order a model naming them would.
+  std::vector<std::vector<bool>> matched(archives.size());
+  std::vector<std::string> wanted;
+  for (std::size_t a = 0; a < archives.size(); ++a) {
+    const std::vector<std::string>& names = archives[a].dir.filenames;
+    matched[a].resize(names.size());
+    for (std::size_t i = 0; i < names.size(); ++i) {
+      matched[a][i] = std::any_of(patterns.begin(), patterns.end(), [&](const std::string& p) {
+        return MatchesPattern(p, names[i]);
+      });
+      if (matched[a][i]) wanted.push_back(SuppliedName(names[i], KindOf(names[i])));
+    }
+  }
+  Plan plan = PlanFor(archives, wanted, options,
+                      [&](std::size_t a, std::size_t i, EntryKind) { return matched[a][i]; });
+  WriteEachNameOnce(&plan);
   return plan;
 }
 
@@ -228,6 +294,8 @@ std::string DescribeWrite(const PlannedWrite& w) {
       return Describe(EntryKind::kTga, w.refusal, w.place.size, nullptr);
     case Step::kCopyDds:
       return Describe(EntryKind::kDds, w.refusal, w.place.size, nullptr);
+    case Step::kCopyOther:
+      return Describe(EntryKind::kOther, w.refusal, w.place.size, nullptr);
     case Step::kDdsToTga:
     case Step::kDdsToPng:
       break;

@@ -31,8 +31,9 @@ struct Archive {
 };
 
 // What a write does with its entry: a TGA entry is copied as stored, or with --png converted; a
-// DDS entry is converted to TGA, or with --png to PNG, or with --raw copied as stored.
-enum class Step : std::uint8_t { kCopyTga, kTgaToPng, kDdsToTga, kDdsToPng, kCopyDds };
+// DDS entry is converted to TGA, or with --png to PNG, or with --raw copied as stored; any other
+// entry (only -x writes one) is copied as stored.
+enum class Step : std::uint8_t { kCopyTga, kTgaToPng, kDdsToTga, kDdsToPng, kCopyDds, kCopyOther };
 
 // One write the run makes, or refuses to make, for one entry. The plan decides its step and its
 // file name; the run and --list only read them.
@@ -41,7 +42,7 @@ struct PlannedWrite {
   std::size_t entry = 0;    // index into that archive's directory
   Step step = Step::kCopyTga;
   std::string name;        // the output file name, lower-cased
-  Status refusal;          // not ok: why nothing is written (Invalid: not a plain file name)
+  Status refusal;          // not ok: why nothing is written (Invalid: the name is not plain)
   EntryPlace place;        // where the entry lies in the archive
   DdsSurface surface;      // kDdsToTga, kDdsToPng: the checked surface
   TgaImage tga;            // kTgaToPng: the checked image
@@ -80,6 +81,15 @@ struct PlanOptions {
 // --png every TGA entry a texture comes from.
 Plan MakePlan(std::span<const Archive> archives, std::span<const std::string> wanted,
               const PlanOptions& options = {});
+
+// Decides the run of -x over `archives` (in search order): every entry whose name matches one of
+// `patterns` (names.h) is written as a model naming the texture it supplies would have it
+// written, and any other entry than a DDS or TGA entry is copied as stored under its
+// lower-cased name. Each texture is one of Plan::textures, in archive and index order. Each file
+// is written once: of the writes of one name only the last not refused stays, the file a run of
+// them all would leave.
+Plan MakeExtractPlan(std::span<const Archive> archives, std::span<const std::string> patterns,
+                     const PlanOptions& options = {});
 
 // An entry of one of the run's archives.
 struct EntryRef {
