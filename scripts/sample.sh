@@ -15,7 +15,7 @@ cmake --build --preset default
 
 pelt=$PWD/build/default/pelt
 sample=build/sample
-rm -rf "$sample/textures"
+rm -rf "$sample/textures" "$sample/everything"
 build/default/make_sample "$sample"
 cd "$sample"
 
@@ -46,7 +46,10 @@ run --list -a second.mix sample.mix '*.kzm'
 run --list -a second.mix sample.mix model-in-archive.kzm
 run -o textures -a second.mix sample.mix model-in-archive.kzm
 run -q --png -o textures -a second.mix sample.mix model-in-archive.kzm
+run -x '*' -o everything sample.mix second.mix
 
 echo
 echo "files written to $sample/textures:"
 ls -l textures
+echo "files written to $sample/everything:"
+ls -l everything

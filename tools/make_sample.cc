@@ -18,9 +18,9 @@ namespace {
 using namespace pelt::testing;
 using Picture = std::function<std::array<int, 4>(int x, int y)>;  // red, green, blue, alpha
 
-// A DDS entry of a picture whose 4 x 4 blocks are each one colour, that of the block's pixel
+// The blocks of a picture whose 4 x 4 blocks are each one colour, that of the block's pixel
 // (1, 1), with both endpoints that colour. DXT3 keeps every pixel's alpha, DXT5 one a block.
-Bytes Dds(Fmt f, int width, int height, const Picture& at) {
+Bytes Blocks(Fmt f, int width, int height, const Picture& at) {
   Bytes blocks;
   for (int by = 0; by < height; by += 4) {
     for (int bx = 0; bx < width; bx += 4) {
@@ -37,7 +37,21 @@ Bytes Dds(Fmt f, int width, int height, const Picture& at) {
       PutU32(&blocks, 0);  // every pixel index 0
     }
   }
-  return DdsBuilder(width, height).Format(f).Data(blocks).Build();
+  return blocks;
+}
+
+// A DDS entry of the picture; with `mipmaps`, every smaller level after it, each half the size
+// of the one before, down to 1 x 1, and their count in the header.
+Bytes Dds(Fmt f, int width, int height, const Picture& at, bool mipmaps = false) {
+  Bytes data = Blocks(f, width, height, at);
+  int levels = 1;
+  for (int w = width, h = height; mipmaps && (w > 1 || h > 1); ++levels) {
+    const int scale = width / (w = std::max(1, w / 2));
+    h = std::max(1, h / 2);
+    Append(&data, Blocks(f, w, h, [&](int x, int y) { return at(x * scale, y * scale); }));
+  }
+  return Patch32(DdsBuilder(width, height).Format(f).Data(data).Build(), 28,
+                 static_cast<std::uint32_t>(levels));
 }
 
 // An uncompressed DDS entry as writers store one, by its masks: 32-bit A8R8G8B8 pixels, or with
@@ -88,13 +102,19 @@ int main(int argc, char** argv) {
                           .Texture("rust.tga")
                           .End()
                           .Build();
-  const Bytes gradient = Dds(Fmt::kDxt1, 64, 64, [](int x, int y) {
-    return std::array{x * 255 / 63, y * 255 / 63, 96, 255};
-  });
-  const Bytes checker = Dds(Fmt::kDxt5, 64, 64, [](int x, int y) {
-    if ((x / 8 + y / 8) % 2 != 0) return std::array{0, 0, 0, 0};
-    return y / 8 % 4 < 2 ? std::array{230, 60, 40, 255} : std::array{40, 90, 220, 255};
-  });
+  const Bytes gradient = Dds(
+      Fmt::kDxt1, 64, 64,
+      [](int x, int y) {
+        return std::array{x * 255 / 63, y * 255 / 63, 96, 255};
+      },
+      true);
+  const Bytes checker = Dds(
+      Fmt::kDxt5, 64, 64,
+      [](int x, int y) {
+        if ((x / 8 + y / 8) % 2 != 0) return std::array{0, 0, 0, 0};
+        return y / 8 % 4 < 2 ? std::array{230, 60, 40, 255} : std::array{40, 90, 220, 255};
+      },
+      true);
   const Bytes stripes = Dds(Fmt::kDxt3, 50, 30, [](int x, int y) {  // lines of "words"
     const bool ink = y % 8 >= 2 && y % 8 < 6 && x >= 4 && x < 46 && (x / 4 * 7 + y / 8 * 3) % 5;
     const int alpha = 255 - x * 192 / 49;
