@@ -15,6 +15,8 @@
 #           same 10,000 files, pelt --list (matching, no output) and pelt -t (every entry); and
 #           a pattern that fails only after trying every split, over 20,000 names of 250
 #           characters
+#   extract pelt -x '*' over the whole and many archives (every entry); floor: cp -r of a
+#           directory holding the files it writes
 #
 # pelt writes one file per converted texture where the cp floor writes one file in all, so on a
 # filesystem where creating files is dear the whole run is bound by that; the run prints what
@@ -296,6 +298,32 @@ if check_run many "$many_copies" "$many_copy_bytes" "$data/many.mix" "$data/many
   rss=$(peak_rss_kib "$pelt_bin" -o "$out" "$data/many.mix" "$data/many.kzm")
   echo "  peak resident memory          $rss KiB (directory $(mib "$many_directory_bytes"))"
 fi
+
+echo
+
+# ---- -x '*': every entry of the whole and many archives ---------------------------------------
+for case in whole many; do
+  tree=$data/extract-tree
+  rm -rf "$tree"
+  if ! "$pelt_bin" -q -x '*' -o "$tree" "$data/$case.mix" 2>"$data/pelt.err"; then
+    echo "extract $case: pelt failed: $(head -n 3 "$data/pelt.err" | tr '\n' ' ')"
+    failed=1
+    continue
+  fi
+  files=$(find "$tree" -type f | wc -l)
+  bytes=$(find "$tree" -type f -printf '%s\n' | awk '{ s += $1 } END { print s + 0 }')
+  reset tpelt tcp
+  for ((r = 0; r < runs; ++r)); do
+    time_into tpelt "$pelt_bin" -q -x '*' -o "$out" "$data/$case.mix"
+    time_into tcp cp -r "$tree" "$out/tree"
+  done
+  medians tpelt tcp
+  echo "-x '*' over the $case archive: $files files, $(mib "$bytes")"
+  echo "  pelt                          $tpelt_text"
+  echo "  cp -r of the same files       $tcp_text"
+  echo "  ratio pelt / cp -r            $(calc "$tpelt / $tcp")   (target <= 1.1)"
+  rm -rf "$tree"
+done
 
 rm -rf "$out" "$data/times.0" "$data/times.1" "$data/time.log" "$data/pelt.err"
 exit "$failed"

@@ -60,8 +60,12 @@ Bytes PixelDds(bool grey, int side, const Picture& at) {
   Bytes data;
   for (int y = 0; y < side; ++y) {
     for (int x = 0; x < side; ++x) {
-      for (int i : grey ? std::initializer_list<int>{0} : std::initializer_list<int>{2, 1, 0, 3})
-        data.push_back(static_cast<std::uint8_t>(at(x, y)[i]));
+      const auto c = at(x, y);
+      if (grey) {
+        data.push_back(static_cast<std::uint8_t>(c[0]));
+        continue;
+      }
+      for (int i : {2, 1, 0, 3}) data.push_back(static_cast<std::uint8_t>(c[i]));
     }
   }
   DdsBuilder dds(side, side);
