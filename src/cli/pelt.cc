@@ -14,6 +14,7 @@
 #include "names.h"
 #include "plan.h"
 #include "platform.h"
+#include "progress.h"
 #include "tga.h"
 
 namespace pelt {
@@ -48,7 +49,8 @@ constexpr char kOptionsHelp[] =
     "                        nothing\n"
     "      --raw             write DDS entries as stored (NAME.dds) instead of\n"
     "                        converting them\n"
-    "  -q, --quiet           print no \"now writing\" lines\n"
+    "  -q, --quiet           print no \"now writing\" lines; on a terminal, show\n"
+    "                        files and bytes written on one line instead\n"
     "      --png             write PNG files (NAME.png) instead of TGA files\n"
     "      --strict-tga      write 0x28 in the TGA image descriptor instead of 0x2F\n"
     "                        (for readers that refuse 15 attribute bits)\n"
@@ -70,15 +72,17 @@ constexpr std::uint64_t kMaxExpansion = 9;
 class Runner {
  public:
   Runner(const Options& options, std::FILE* out, std::FILE* err)
-      : options_(options), out_(out), err_(err) {}
+      : options_(options), out_(out), err_(err), progress_(err) {}
 
   int Run();
 
  private:
   void Report(std::string_view subject, std::string_view reason) {
+    progress_.Hide();
     std::fprintf(err_, "pelt: %s: %.*s\n", Printable(subject).c_str(),
                  static_cast<int>(reason.size()), reason.data());
     std::fflush(err_);
+    progress_.Show();
     reported_ = true;
   }
   int ExitStatus() const { return reported_ ? kExitReported : kExitOk; }
@@ -99,6 +103,7 @@ class Runner {
   const Options& options_;
   std::FILE* out_;
   std::FILE* err_;
+  ProgressLine progress_;  // shown only with -q on a terminal
   bool reported_ = false;
   std::deque<InputFile> files_;      // the archives' open files, in search order; they never move
   std::vector<Archive> archives_;    // each points to its file in files_
@@ -126,7 +131,9 @@ int Runner::Run() {
       return kExitReported;
     }
   }
+  if (options_.quiet && IsTerminal(err_)) progress_.Start(plan_, ProgressLine::Clock::now());
   for (const PlannedWrite& w : plan_.writes) Write(w);
+  progress_.Stop();
   for (const PlannedTexture& t : plan_.textures)
     if (!t.archive) Report(t.name, "not found in " + Archives());
   return ExitStatus();
@@ -284,7 +291,8 @@ void Runner::Write(const PlannedWrite& w) {
       break;
   }
   if (s.ok()) s = file->Commit(w.name);
-  if (!s.ok()) Report(w.name, s.message());
+  if (!s.ok()) return Report(w.name, s.message());
+  progress_.Add(w.size, ProgressLine::Clock::now());
 }
 
 }  // namespace
