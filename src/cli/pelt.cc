@@ -36,7 +36,11 @@ constexpr char kOptionsHelp[] =
     "ARCHIVE, then each -a archive in the order given. A MODEL that is not a file\n"
     "is read from the archive entry of that name. A MODEL with *, ? or [ that is\n"
     "not a file is a pattern: every entry whose name matches it (ignoring case)\n"
+#ifdef _WIN32  // a Command Prompt passes * on as it is, and takes no single quotes
+    "is a model, as in pelt.exe -o textures units.mix *.kzm\n"
+#else
     "is a model; quote it, as in 'units.mix' '*.kzm'.\n"
+#endif
     "DDS entries are decoded from DXT1 to DXT5, ATI1 and ATI2 (BC4, BC5), and\n"
     "uncompressed RGB, luminance and alpha pixels of 8 to 32 bits.\n"
     "\n"
