@@ -55,6 +55,11 @@ std::vector<std::string> CommandLineArguments(int argc, char** argv);
 // Whether `stream` writes to a terminal (on Windows, a console).
 bool IsTerminal(std::FILE* stream);
 
+// Whether pelt runs in a console window of its own, which closes as it ends: its standard output
+// is a console that no other process is attached to, as when pelt.exe is started from Explorer.
+// Never on POSIX systems.
+bool InConsoleOfItsOwn();
+
 // Creates `dir` and its missing parents, like mkdir -p.
 Status MakeDirectories(const std::string& dir);
 

@@ -262,4 +262,6 @@ std::vector<std::string> CommandLineArguments(int argc, char** argv) {
 
 bool IsTerminal(std::FILE* stream) { return ::isatty(::fileno(stream)) == 1; }
 
+bool InConsoleOfItsOwn() { return false; }
+
 }  // namespace pelt

@@ -314,4 +314,13 @@ bool IsTerminal(std::FILE* stream) {
   return GetConsoleMode(AsHandle(_get_osfhandle(_fileno(stream))), &mode) != 0;
 }
 
+// Started from Explorer, pelt is the one process of the console Windows made for it; started
+// from cmd, PowerShell or a script, their process shares the console, or output goes elsewhere.
+bool InConsoleOfItsOwn() {
+  DWORD mode = 0;
+  DWORD processes[2];
+  return GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0 &&
+         GetConsoleProcessList(processes, 2) == 1;
+}
+
 }  // namespace pelt
