@@ -19,6 +19,9 @@ class ProgressLine {
   using Clock = std::chrono::steady_clock;
 
   explicit ProgressLine(std::FILE* err) : err_(err) {}
+  ProgressLine(const ProgressLine&) = delete;
+  ProgressLine& operator=(const ProgressLine&) = delete;
+  ~ProgressLine() { Stop(); }  // whatever way the run ends, the line does not stay
 
   // Shows the line for the writes of `plan` that are not refused, none done yet; a plan that
   // writes nothing shows none. Until Start, and after Stop, every other call does nothing.
