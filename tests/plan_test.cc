@@ -11,11 +11,21 @@
 #include "names.h"
 #include "pelt.h"
 #include "png_writer.h"
+#include "progress.h"
 #include "reference_decoder.h"
 #include "testutil.h"
 
 namespace pelt::testing {
 namespace {
+
+// What was written to `f`, a std::tmpfile(), which it closes.
+std::string Drain(std::FILE* f) {
+  std::rewind(f);
+  std::string s;
+  for (int ch = std::fgetc(f); ch != EOF; ch = std::fgetc(f)) s += static_cast<char>(ch);
+  std::fclose(f);
+  return s;
+}
 
 // pelt's Main in process, on arguments that make it read no file, its streams caught in files.
 TEST(Main, CommandLine) {
@@ -48,16 +58,30 @@ TEST(Main, CommandLine) {
     std::FILE* const out = std::tmpfile();
     std::FILE* const err = std::tmpfile();
     EXPECT_EQ(Main(c.args, out, err), c.exit) << c.err;
-    std::string got[2];
-    for (int i = 0; i < 2; ++i) {
-      std::FILE* const f = i == 0 ? out : err;
-      std::rewind(f);
-      for (int ch = std::fgetc(f); ch != EOF; ch = std::fgetc(f)) got[i] += static_cast<char>(ch);
-      std::fclose(f);
-    }
-    EXPECT_EQ(got[0], c.out);
-    EXPECT_EQ(got[1], c.err);
+    EXPECT_EQ(Drain(out), c.out);
+    EXPECT_EQ(Drain(err), c.err);
   }
+}
+
+// Drawn at the start, then no sooner than 100 ms after; erased around a report and at the end.
+TEST(ProgressLine, RedrawnTenTimesASecondAtMostAndErased) {
+  Plan plan;
+  plan.writes.resize(3);
+  plan.writes[0].refusal = Status::Invalid("");
+  plan.write_bytes = 3 << 20;
+  std::FILE* const err = std::tmpfile();
+  ProgressLine line(err);
+  const ProgressLine::Clock::time_point t;
+  using namespace std::chrono_literals;
+  line.Start(plan, t);
+  line.Add(1 << 20, t + 99ms);
+  line.Hide();
+  line.Show();
+  line.Add(1 << 19, t + 100ms);
+  line.Stop();
+  const std::string e = "\r" + std::string(28, ' ') + "\r";
+  EXPECT_EQ(Drain(err), "\rpelt: 0/2 files, 0.0/3.0 MiB" + e + "\rpelt: 1/2 files, 1.0/3.0 MiB" +
+                            "\rpelt: 2/2 files, 1.5/3.0 MiB" + e);
 }
 
 TEST(Names, PlainFileNames) {

@@ -14,6 +14,7 @@
 #include "names.h"
 #include "plan.h"
 #include "platform.h"
+#include "progress.h"
 #include "tga.h"
 
 namespace pelt {
@@ -38,7 +39,11 @@ constexpr char kOptionsHelp[] =
     "ARCHIVE, then each -a archive in the order given. A MODEL that is not a file\n"
     "is read from the archive entry of that name. A MODEL with *, ? or [ that is\n"
     "not a file is a pattern: every entry whose name matches it (ignoring case)\n"
+#ifdef _WIN32  // a Command Prompt passes * on as it is, and takes no single quotes
+    "is a model, as in pelt.exe -o textures units.mix *.kzm\n"
+#else
     "is a model; quote it, as in 'units.mix' '*.kzm'.\n"
+#endif
     "DDS entries are decoded from DXT1 to DXT5, ATI1 and ATI2 (BC4, BC5), and\n"
     "uncompressed RGB, luminance and alpha pixels of 8 to 32 bits.\n"
     "\n"
@@ -54,7 +59,8 @@ constexpr char kOptionsHelp[] =
     "                        every name given is an archive, and no model is read\n"
     "      --raw             write DDS entries as stored (NAME.dds) instead of\n"
     "                        converting them\n"
-    "  -q, --quiet           print no \"now writing\" lines\n"
+    "  -q, --quiet           print no \"now writing\" lines; on a terminal, show\n"
+    "                        files and bytes written on one line instead\n"
     "      --png             write PNG files (NAME.png) instead of TGA files\n"
     "      --strict-tga      write 0x28 in the TGA image descriptor instead of 0x2F\n"
     "                        (for readers that refuse 15 attribute bits)\n"
@@ -76,15 +82,17 @@ constexpr std::uint64_t kMaxExpansion = 9;
 class Runner {
  public:
   Runner(const Options& options, std::FILE* out, std::FILE* err)
-      : options_(options), out_(out), err_(err) {}
+      : options_(options), out_(out), err_(err), progress_(err) {}
 
   int Run();
 
  private:
   void Report(std::string_view subject, std::string_view reason) {
+    progress_.Hide();
     std::fprintf(err_, "pelt: %s: %.*s\n", Printable(subject).c_str(),
                  static_cast<int>(reason.size()), reason.data());
     std::fflush(err_);
+    progress_.Show();
     reported_ = true;
   }
   int ExitStatus() const { return reported_ ? kExitReported : kExitOk; }
@@ -106,6 +114,7 @@ class Runner {
   const Options& options_;
   std::FILE* out_;
   std::FILE* err_;
+  ProgressLine progress_;  // shown only with -q on a terminal
   bool reported_ = false;
   std::deque<InputFile> files_;      // the archives' open files, in search order; they never move
   std::vector<Archive> archives_;    // each points to its file in files_
@@ -139,9 +148,11 @@ int Runner::Run() {
       return kExitReported;
     }
   }
+  if (options_.quiet && IsTerminal(err_)) progress_.Start(plan_, ProgressLine::Clock::now());
   for (const PlannedWrite& w : plan_.writes) {
     if (!Write(w)) return kExitReported;
   }
+  progress_.Stop();
   for (const PlannedTexture& t : plan_.textures)
     if (!t.archive) Report(t.name, "not found in " + Archives());
   return ExitStatus();
@@ -291,6 +302,7 @@ bool Runner::Write(const PlannedWrite& w) {
   const InputFile& archive = files_[w.archive];
   auto file = OutputFile::Create(options_.output_dir);  // empty: the current directory
   if (!file.ok()) {
+    progress_.Stop();
     Report(options_.output_dir.empty() ? "." : options_.output_dir,
            "cannot create files in it: " + file.status().message());
     return false;
@@ -318,7 +330,11 @@ bool Runner::Write(const PlannedWrite& w) {
       break;
   }
   if (s.ok()) s = file->Commit(w.name);
-  if (!s.ok()) Report(w.name, s.message());
+  if (!s.ok()) {
+    Report(w.name, s.message());
+    return true;
+  }
+  progress_.Add(w.size, ProgressLine::Clock::now());
   return true;
 }
 

@@ -1,6 +1,6 @@
 // The few operations pelt needs from the system, behind one interface: an input opened for
 // positional reads, an output written to a temporary file and renamed into place, directory
-// creation, the command line, and the removal of a half-written file when the run is
+// creation, the command line, terminals, and the removal of a half-written file when the run is
 // interrupted. platform_posix.cc and platform_windows.cc implement it; the build compiles one.
 //
 // Paths are UTF-8. The `name` given to OutputFile::Commit is an archive entry name: bytes that
@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <span>
 #include <string>
 #include <string_view>
@@ -50,6 +51,14 @@ class InputFile final : public ByteSource {
 // The program's arguments after its name, as UTF-8. Windows reads them from the UTF-16 command
 // line, so that paths in any script work; elsewhere they are `argv` as it is.
 std::vector<std::string> CommandLineArguments(int argc, char** argv);
+
+// Whether `stream` writes to a terminal (on Windows, a console).
+bool IsTerminal(std::FILE* stream);
+
+// Whether pelt runs in a console window of its own, which closes as it ends: its standard output
+// is a console that no other process is attached to, as when pelt.exe is started from Explorer.
+// Never on POSIX systems.
+bool InConsoleOfItsOwn();
 
 // Creates `dir` and its missing parents, like mkdir -p.
 Status MakeDirectories(const std::string& dir);

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <climits>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -256,5 +257,11 @@ Status OutputFile::Commit(const std::string& name) {
 std::vector<std::string> CommandLineArguments(int argc, char** argv) {
   return std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc);
 }
+
+// ---- terminals ------------------------------------------------------------------------------
+
+bool IsTerminal(std::FILE* stream) { return ::isatty(::fileno(stream)) == 1; }
+
+bool InConsoleOfItsOwn() { return false; }
 
 }  // namespace pelt

@@ -1,12 +1,14 @@
 // The platform layer on Windows: CreateFileW, ReadFile and WriteFile on UTF-16 paths, MoveFileExW
-// for the commit, and a console control handler that removes the temporary file being written on
-// Ctrl-C, Ctrl-Break or the closing of the console.
+// for the commit, a console control handler that removes the temporary file being written on
+// Ctrl-C, Ctrl-Break or the closing of the console, and GetConsoleMode for what is a console.
 #define WIN32_LEAN_AND_MEAN
 #define NOMINMAX
+#include <io.h>
 #include <windows.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cwchar>
 #include <vector>
 
@@ -303,6 +305,22 @@ std::vector<std::string> CommandLineArguments(int, char**) {
     if (n > 1) WideCharToMultiByte(CP_UTF8, 0, argv[i], -1, arg.data(), n, nullptr, nullptr);
   }
   return args;
+}
+
+// ---- consoles -------------------------------------------------------------------------------
+
+bool IsTerminal(std::FILE* stream) {
+  DWORD mode = 0;
+  return GetConsoleMode(AsHandle(_get_osfhandle(_fileno(stream))), &mode) != 0;
+}
+
+// Started from Explorer, pelt is the one process of the console Windows made for it; started
+// from cmd, PowerShell or a script, their process shares the console, or output goes elsewhere.
+bool InConsoleOfItsOwn() {
+  DWORD mode = 0;
+  DWORD processes[2];
+  return GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0 &&
+         GetConsoleProcessList(processes, 2) == 1;
 }
 
 }  // namespace pelt
