@@ -79,7 +79,7 @@ TEST(ProgressLine, RedrawnTenTimesASecondAtMostAndErased) {
   line.Show();
   line.Add(1 << 19, t + 100ms);
   line.Stop();
-  const std::string e = "\r" + std::string(28, ' ') + "\r";
+  const std::string e = "\r                            \r";  // 28 spaces
   EXPECT_EQ(Drain(err), "\rpelt: 0/2 files, 0.0/3.0 MiB" + e + "\rpelt: 1/2 files, 1.0/3.0 MiB" +
                             "\rpelt: 2/2 files, 1.5/3.0 MiB" + e);
 }
@@ -224,10 +224,9 @@ TEST(Plan, ExtractWritesEachMatchOnce) {
     const Plan plan = MakeExtractPlan(a.archives, c.patterns, {c.raw, false});
     std::string got;
     for (const PlannedWrite& w : plan.writes) {
-      got +=
-          w.name +
-          (w.refusal.ok() ? "@" + std::to_string(w.archive) + "." + std::to_string(w.entry) : "!");
-      got += " ";
+      got.append(w.name).append(w.refusal.ok() ? "@" : "! ");
+      if (w.refusal.ok())
+        got.append(std::to_string(w.archive) + "." + std::to_string(w.entry) + " ");
     }
     EXPECT_EQ(got + std::to_string(plan.write_bytes), c.writes);
   }

@@ -123,21 +123,26 @@ Files Tree(const std::string& root) {
   return tree;
 }
 
+// Runs the case with one job and with four: everything a user sees is the same.
 void Check(const Case& c) {
-  SCOPED_TRACE(c.what);
-  TempDir root;
-  const std::string work = root / "work";
-  fs::create_directory(Path(work));
-  MakeInputs(work, c.in);
-  std::function<bool()> interrupt_when;
-  if (c.interrupt) interrupt_when = [&work] { return HasTemporaryFile(work); };
-  const RunResult got = RunPelt(c.args, work, interrupt_when, c.file_limit);
-  EXPECT_EQ(got.exit_code, c.exit);
-  EXPECT_THAT(got.out, c.out);
-  EXPECT_THAT(got.err, c.err);
-  const Files tree = Tree(root.path);
-  EXPECT_TRUE(tree == Under("work", With(c.in, c.made)))
-      << ::testing::PrintToString(tree);  // the first bytes of each file
+  for (const char* jobs : {"-j1", "-j4"}) {
+    SCOPED_TRACE(std::string(c.what) + " " + jobs);
+    TempDir root;
+    const std::string work = root / "work";
+    fs::create_directory(Path(work));
+    MakeInputs(work, c.in);
+    std::function<bool()> interrupt_when;
+    if (c.interrupt) interrupt_when = [&work] { return HasTemporaryFile(work); };
+    std::vector<std::string> args = {jobs};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const RunResult got = RunPelt(args, work, interrupt_when, c.file_limit);
+    EXPECT_EQ(got.exit_code, c.exit);
+    EXPECT_THAT(got.out, c.out);
+    EXPECT_THAT(got.err, c.err);
+    const Files tree = Tree(root.path);
+    EXPECT_TRUE(tree == Under("work", With(c.in, c.made)))
+        << ::testing::PrintToString(tree);  // the first bytes of each file
+  }
 }
 
 TEST(Run, Writes) {
@@ -205,6 +210,10 @@ TEST(Run, Reports) {
 }
 
 TEST(Run, FatalErrorsWriteNothing) {
+#ifndef _WIN32
+  const Bytes big = DdsBuilder(8192, 8192).Data(Bytes(1 << 25)).Build();
+  const auto n = static_cast<std::int32_t>(big.size());  // three records of its bytes
+#endif
   // clang-format off
   const Case kCases[] = {
       {"archive a directory", {"-o", "o", "d", "m.kzm"}, 2, "", StartsWith("pelt: d: "), {},
@@ -220,9 +229,9 @@ TEST(Run, FatalErrorsWriteNothing) {
 #ifndef _WIN32  // Wine gives a program without a console no Ctrl-C to catch
       {"an output directory that takes no file: once", {"-o", "/proc", "a.mix", "m.kzm"}, 2, "",
        "pelt: /proc: cannot create files in it: No such file or directory\n"},
-      {"SIGINT: the temporary file removed", kRun,
-       128 + SIGINT, "now writing big.tga\n", "", {},
-       Inputs(MixBuilder().Add("big.dds", DdsBuilder(8192, 8192).Data(Bytes(1 << 25)).Build()), {"big.tga"}), true},
+      {"SIGINT: every temporary file removed", {"--no-size-limit", "a.mix", "m.kzm"},
+       128 + SIGINT, StartsWith("now writing big.tga\n"), "", {},
+       Inputs(MixBuilder().Add("big.dds", big).Add("b.dds", "").Place(16, n).Add("c.dds", "").Place(16, n), {"big.tga", "b.tga", "c.tga"}), true},
       {"files larger than the system allows, written and copied: removed", kRun, 2,
        "now writing big.tga\nnow writing rock.tga\n",
        "pelt: big.tga: File too large\npelt: rock.tga: File too large\n", {},
@@ -253,6 +262,29 @@ TEST(Run, List) {
   };
   // clang-format on
   for (const Case& c : kCases) Check(c);
+}
+
+// Many entries, small and large (a PNG file of several bands), one refused: the same lines, files
+// and exit status whatever the jobs.
+TEST(Run, ManyEntriesTheSameWhateverTheJobs) {
+  MixBuilder mix;
+  std::mt19937 rng(3);
+  for (std::uint32_t i = 0; i < 20; ++i)
+    mix.Add(std::to_string(i) + ".dds", RandomDds(Fmt::kDxt5, 4 << i % 9, 1 + i * 50, &rng));
+  const Files in = {{"a.mix", mix.Add("bad.dds", kShortDds).Build()}};
+  for (const char* png : {"--png", "--strict-tga"}) {
+    std::optional<std::pair<std::string, Files>> first;
+    for (const char* jobs : {"-j1", "-j2", "-j8"}) {
+      TempDir root;
+      MakeInputs(root.path, in);
+      const RunResult got = RunPelt({jobs, png, "-x", "*", "a.mix"}, root.path);
+      const auto seen =
+          std::pair(std::to_string(got.exit_code) + got.out + got.err, Tree(root.path));
+      if (!first) first = seen;
+      EXPECT_EQ(seen.first, first->first) << jobs;
+      EXPECT_TRUE(seen.second == first->second) << png << " " << jobs;
+    }
+  }
 }
 
 // Two records of one 64 x 64 DXT1 entry of 2,176 bytes would make two images of 16,402 bytes.

@@ -6,11 +6,12 @@ namespace pelt {
 
 namespace {
 
-constexpr char kShort[] = ":a:hlo:qtx:";
+constexpr char kShort[] = ":a:hj:lo:qtx:";
 enum LongOnly { kVersion = 256, kStrictTga, kNoSizeLimit, kRaw, kPng };
 constexpr option kLong[] = {
     {"archive", required_argument, nullptr, 'a'},
     {"help", no_argument, nullptr, 'h'},
+    {"jobs", required_argument, nullptr, 'j'},
     {"list", no_argument, nullptr, 'l'},
     {"output-dir", required_argument, nullptr, 'o'},
     {"contents", no_argument, nullptr, 't'},
@@ -40,6 +41,7 @@ Args BadOption(std::string subject, std::string why) {
 const char* Needs(int option) {
   return option == 'a'   ? "option requires an archive"
          : option == 'x' ? "option requires a pattern"
+         : option == 'j' ? "option requires a number of jobs from 1 to 64"
                          : "option requires a directory";
 }
 
@@ -85,6 +87,17 @@ Args ParseArgs(std::span<const std::string_view> args) {
       case kPng:
         out.options.png = true;
         break;
+      case 'j': {  // 1 to 64, in digits
+        const std::string_view n = optarg;
+        unsigned jobs = 0;
+        if (n.size() <= 2 && n.find_first_not_of("0123456789") == std::string_view::npos) {
+          for (char d : n) jobs = jobs * 10 + static_cast<unsigned>(d - '0');
+        }
+        if (jobs < 1 || jobs > 64)
+          return BadOption(argv[optarg == argv[optind - 1] ? optind - 2 : optind - 1], Needs(c));
+        out.options.jobs = jobs;
+        break;
+      }
       case 'a':
       case 'o':
       case 'x':
@@ -101,7 +114,7 @@ Args ParseArgs(std::span<const std::string_view> args) {
       case ':':
         // Some getopt_long implementations (MinGW's) also return ':' for an argument given to a
         // long option that takes none ("--version=3"): that is an unknown option, as elsewhere.
-        if (optopt == 'a' || optopt == 'o' || optopt == 'x') {
+        if (optopt == 'a' || optopt == 'o' || optopt == 'x' || optopt == 'j') {
           std::string given{'-', static_cast<char>(optopt)};
           if (std::string_view(argv[optind - 1]).starts_with("--")) given = argv[optind - 1];
           return BadOption(given, Needs(optopt));

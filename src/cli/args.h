@@ -23,6 +23,7 @@ struct Options {
   bool png = false;                  // write images as PNG files instead of TGA files
   bool strict_tga = false;           // descriptor 0x28 instead of 0x2F
   bool size_limit = true;            // refuse a run that writes more than 9x the archives' size
+  unsigned jobs = 0;  // entries converted at once, 1 to 64; 0: one per usable core (at most 64)
 };
 
 enum class Command { kRun, kUsage, kHelp, kVersion, kBadOption };

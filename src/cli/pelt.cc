@@ -2,11 +2,14 @@
 
 #include <cerrno>
 #include <cinttypes>
+#include <condition_variable>
 #include <cstdint>
 #include <cstring>
 #include <deque>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "convert.h"
@@ -109,7 +112,8 @@ class Runner {
   void ListContents();
   void List();
   bool TooLarge();
-  bool Write(const PlannedWrite& w);
+  Status Fill(const PlannedWrite& w, OutputFile* file, ThreadBudget* budget) const;
+  bool WriteAll(unsigned jobs);
 
   const Options& options_;
   std::FILE* out_;
@@ -149,9 +153,8 @@ int Runner::Run() {
     }
   }
   if (options_.quiet && IsTerminal(err_)) progress_.Start(plan_, ProgressLine::Clock::now());
-  for (const PlannedWrite& w : plan_.writes) {
-    if (!Write(w)) return kExitReported;
-  }
+  const unsigned jobs = options_.jobs != 0 ? options_.jobs : std::min(UsableCores(), kMaxJobs);
+  if (!WriteAll(jobs)) return kExitReported;
   progress_.Stop();
   for (const PlannedTexture& t : plan_.textures)
     if (!t.archive) Report(t.name, "not found in " + Archives());
@@ -289,29 +292,11 @@ bool Runner::TooLarge() {
   return true;
 }
 
-// Carries out one write of the plan: reports a refusal, or writes the file through a temporary
-// file, announcing it once it is created. False when the output directory takes no file: that is
-// reported once, for the directory, and the run stops.
-bool Runner::Write(const PlannedWrite& w) {
-  if (!w.refusal.ok()) {
-    // A name that would leave the output directory is refused before its entry is looked at.
-    Report(w.name, w.refusal.code() == Code::kInvalid ? w.refusal.message() + "; not written"
-                                                      : w.refusal.message());
-    return true;
-  }
+// Writes the entry of `w` into `file`, holding one of the run's threads while it works.
+Status Runner::Fill(const PlannedWrite& w, OutputFile* file, ThreadBudget* budget) const {
   const InputFile& archive = files_[w.archive];
-  auto file = OutputFile::Create(options_.output_dir);  // empty: the current directory
-  if (!file.ok()) {
-    progress_.Stop();
-    Report(options_.output_dir.empty() ? "." : options_.output_dir,
-           "cannot create files in it: " + file.status().message());
-    return false;
-  }
-  if (!options_.quiet) {
-    std::fprintf(out_, "now writing %s\n", w.name.c_str());
-    std::fflush(out_);
-  }
   const std::uint8_t descriptor = options_.strict_tga ? kTgaDescriptorStrict : kTgaDescriptor;
+  budget->Take();
   Status s;
   switch (w.step) {
     case Step::kCopyTga:
@@ -320,21 +305,129 @@ bool Runner::Write(const PlannedWrite& w) {
       s = file->CopyFrom(archive, w.place.offset, w.place.size);
       break;
     case Step::kTgaToPng:
-      s = ConvertTgaToPng(archive, w.place.offset, w.place.size, w.tga, &*file);
+      s = ConvertTgaToPng(archive, w.place.offset, w.place.size, w.tga, file, budget);
       break;
     case Step::kDdsToTga:
-      s = ConvertDdsToTga(archive, w.place.offset, w.surface, descriptor, &*file);
+      s = ConvertDdsToTga(archive, w.place.offset, w.surface, descriptor, file);
       break;
     case Step::kDdsToPng:
-      s = ConvertDdsToPng(archive, w.place.offset, w.surface, &*file);
+      s = ConvertDdsToPng(archive, w.place.offset, w.surface, file, budget);
       break;
   }
-  if (s.ok()) s = file->Commit(w.name);
-  if (!s.ok()) {
-    Report(w.name, s.message());
-    return true;
+  budget->Give();
+  return s;
+}
+
+// Carries out the writes of the plan in plan order, as one job would: each refusal reported, each
+// file written through a temporary file, announced once it is created and renamed into place
+// when complete. With more jobs, the files up to `jobs` ahead are converted on worker threads
+// meanwhile; this thread alone creates, announces and renames files (so that an interruption,
+// whose handler runs here, never meets a file half recorded) and prints every line. False when
+// the output directory takes no file: that is reported once, for the directory, after every
+// write before it, and the run stops.
+bool Runner::WriteAll(unsigned jobs) {
+  const std::size_t count = plan_.writes.size();
+  ThreadBudget budget(jobs);
+  struct Job {
+    std::optional<OutputFile> file;
+    Status status;
+    bool done = false;
+    bool announced = false;  // its "now writing" line is printed
+  };
+  std::vector<Job> ring(jobs);  // write j in ring[j % jobs]
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::deque<std::size_t> queue;  // writes whose files are created, for a worker to fill
+  bool closing = false;
+  std::vector<std::thread> workers;
+  for (unsigned i = 0; jobs > 1 && i < jobs; ++i) {
+    workers.push_back(StartWorker([&] {
+      std::unique_lock<std::mutex> lock(mutex);
+      for (;;) {
+        changed.wait(lock, [&] { return closing || !queue.empty(); });
+        if (queue.empty()) return;
+        const std::size_t j = queue.front();
+        queue.pop_front();
+        Job& job = ring[j % jobs];
+        lock.unlock();
+        const Status s = Fill(plan_.writes[j], &*job.file, &budget);
+        lock.lock();
+        job.status = s;
+        job.done = true;
+        changed.notify_all();
+      }
+    }));
   }
-  progress_.Add(w.size, ProgressLine::Clock::now());
+  const auto stop = [&] {
+    {
+      const std::lock_guard<std::mutex> lock(mutex);
+      closing = true;
+    }
+    changed.notify_all();
+    for (std::thread& t : workers) t.join();
+  };
+  const auto announce = [this](Job& job, const PlannedWrite& w) {
+    if (!options_.quiet && !job.announced) {
+      std::fprintf(out_, "now writing %s\n", w.name.c_str());
+      std::fflush(out_);
+    }
+    job.announced = true;
+  };
+  std::size_t started = 0;        // writes whose files are created (or that are refused)
+  std::optional<Status> no_file;  // why the output directory took no file for write `started`
+  for (std::size_t head = 0; head < count; ++head) {
+    for (; !no_file && started < count && started < head + jobs; ++started) {
+      const PlannedWrite& w = plan_.writes[started];
+      Job& job = ring[started % jobs];
+      job.file.reset();  // committed or removed already
+      job.status = Status::Ok();
+      job.done = false;
+      job.announced = false;
+      if (!w.refusal.ok()) continue;
+      auto file = OutputFile::Create(options_.output_dir);  // empty: the current directory
+      if (!file.ok()) {
+        no_file = file.status();
+        break;
+      }
+      job.file.emplace(std::move(*file));
+      if (started == head) announce(job, w);  // before a byte of it is written
+      if (workers.empty()) continue;          // filled below, in its turn
+      const std::lock_guard<std::mutex> lock(mutex);
+      queue.push_back(started);
+      changed.notify_all();
+    }
+    if (no_file && head == started) {
+      stop();
+      progress_.Stop();
+      Report(options_.output_dir.empty() ? "." : options_.output_dir,
+             "cannot create files in it: " + no_file->message());
+      return false;
+    }
+    const PlannedWrite& w = plan_.writes[head];
+    if (!w.refusal.ok()) {
+      // A name that would leave the output directory is refused before its entry is looked at.
+      Report(w.name, w.refusal.code() == Code::kInvalid ? w.refusal.message() + "; not written"
+                                                        : w.refusal.message());
+      continue;
+    }
+    Job& job = ring[head % jobs];
+    announce(job, w);
+    if (workers.empty()) {
+      job.status = Fill(w, &*job.file, &budget);
+    } else {
+      std::unique_lock<std::mutex> lock(mutex);
+      changed.wait(lock, [&] { return job.done; });
+    }
+    Status s = job.status;
+    if (s.ok()) s = job.file->Commit(w.name);
+    job.file.reset();  // removes the temporary file unless committed
+    if (!s.ok()) {
+      Report(w.name, s.message());
+      continue;
+    }
+    progress_.Add(w.size, ProgressLine::Clock::now());
+  }
+  stop();
   return true;
 }
 

@@ -10,9 +10,11 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <span>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -60,6 +62,16 @@ bool IsTerminal(std::FILE* stream);
 // Never on POSIX systems.
 bool InConsoleOfItsOwn();
 
+// The number of processors this process may run on (at least 1).
+unsigned UsableCores();
+
+// Runs `work` on a new thread that the interruption signals never reach: their handler runs on
+// the threads that create and rename output files, so that it never meets one half recorded.
+std::thread StartWorker(std::function<void()> work);
+
+// The most jobs a run takes at once (-j), and so the most temporary files being written at once.
+inline constexpr unsigned kMaxJobs = 64;
+
 // Creates `dir` and its missing parents, like mkdir -p.
 Status MakeDirectories(const std::string& dir);
 
@@ -67,8 +79,9 @@ Status MakeDirectories(const std::string& dir);
 // is renamed over the final name only when complete. A failure leaves no partial file, an
 // existing file of that name stays untouched, and a symbolic link of that name is replaced by
 // the rename, never written through. When the run is interrupted (SIGINT, SIGTERM, SIGHUP;
-// Ctrl-C, Ctrl-Break on Windows) the temporary file being written is removed before pelt dies
-// of the interruption; files already renamed into place stay.
+// Ctrl-C, Ctrl-Break on Windows) every temporary file being written (up to kMaxJobs, from any
+// thread) is removed before pelt dies of the interruption; files already renamed into place
+// stay.
 class OutputFile final : public Sink {
  public:
   // Creates a temporary file in `dir` (the current directory when empty) under a name of fixed

@@ -1,10 +1,12 @@
 // The platform layer on POSIX systems: pread for inputs, mkostemp and rename for outputs,
 // copy_file_range for copies, and signal handlers that remove the temporary file being written.
 #include <fcntl.h>
+#include <sched.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <climits>
@@ -12,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <vector>
 
 #include "platform.h"
@@ -86,17 +89,24 @@ namespace {
 
 // ---- interrupt cleanup ----------------------------------------------------------------------
 
-// The temporary file being written, where the signal handler can read it without locks or
-// allocation: its path, and whether the path is set.
-char g_temp_path[PATH_MAX];
-volatile std::sig_atomic_t g_temp_armed = 0;
+// The temporary files being written, one slot per job, where the signal handler can read them
+// without locks or allocation: each slot's path, and whether it is set. Jobs take and give back
+// slots under a mutex, which the handler never touches.
+struct TempSlot {
+  char path[PATH_MAX];
+  std::atomic<int> armed;  // lock-free, so the handler may read it
+};
+TempSlot g_temp[kMaxJobs];
+std::mutex g_temp_mutex;
 
 constexpr int kCleanupSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
 // Async-signal-safe calls only. The signal stays blocked while the handler runs, so the raise
 // takes effect as it returns, now with the default action: pelt dies of the same signal.
 void RemoveTempAndDie(int sig) {
-  if (g_temp_armed) ::unlink(g_temp_path);
+  for (const TempSlot& slot : g_temp) {
+    if (slot.armed) ::unlink(slot.path);
+  }
   ::signal(sig, SIG_DFL);
   ::raise(sig);
 }
@@ -139,18 +149,28 @@ class SignalsHeld {
   sigset_t saved_;
 };
 
+// A slot's path is written while it is not armed, then armed, and the handler reads only armed
+// slots.
 void Arm(const std::string& path) {
-  if (path.size() >= sizeof g_temp_path) return;  // longer than any path open() takes
-  g_temp_armed = 0;
-  std::atomic_signal_fence(std::memory_order_seq_cst);
-  std::memcpy(g_temp_path, path.c_str(), path.size() + 1);
-  std::atomic_signal_fence(std::memory_order_seq_cst);
-  g_temp_armed = 1;
+  if (path.size() >= PATH_MAX) return;  // longer than any path open() takes
+  const std::lock_guard<std::mutex> lock(g_temp_mutex);
+  for (TempSlot& slot : g_temp) {
+    if (slot.armed) continue;
+    std::memcpy(slot.path, path.c_str(), path.size() + 1);
+    slot.armed = 1;
+    return;
+  }
 }
 
 // Called once the file is gone or renamed: a signal just before finds nothing to remove.
 void Disarm(const std::string& path) {
-  if (g_temp_armed && path == g_temp_path) g_temp_armed = 0;
+  const std::lock_guard<std::mutex> lock(g_temp_mutex);
+  for (TempSlot& slot : g_temp) {
+    if (slot.armed && path == slot.path) {
+      slot.armed = 0;
+      return;
+    }
+  }
 }
 
 // ---- outputs --------------------------------------------------------------------------------
@@ -263,5 +283,21 @@ std::vector<std::string> CommandLineArguments(int argc, char** argv) {
 bool IsTerminal(std::FILE* stream) { return ::isatty(::fileno(stream)) == 1; }
 
 bool InConsoleOfItsOwn() { return false; }
+
+std::thread StartWorker(std::function<void()> work) {
+  // A new thread starts with its creator's signal mask.
+  const sigset_t set = CleanupSignalSet();
+  sigset_t saved;
+  ::pthread_sigmask(SIG_BLOCK, &set, &saved);
+  std::thread t(std::move(work));
+  ::pthread_sigmask(SIG_SETMASK, &saved, nullptr);
+  return t;
+}
+
+unsigned UsableCores() {
+  cpu_set_t set;
+  if (::sched_getaffinity(0, sizeof set, &set) != 0) return 1;
+  return static_cast<unsigned>(std::max(1, CPU_COUNT(&set)));
+}
 
 }  // namespace pelt

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cwchar>
+#include <thread>
 #include <vector>
 
 #include "platform.h"
@@ -158,12 +159,12 @@ namespace {
 
 // ---- interrupt cleanup ----------------------------------------------------------------------
 
-// The temporary file being written. The console control handler runs on a thread of its own;
-// the lock keeps it from running while a temporary file is created, renamed or removed, and,
-// once it has the lock, keeps any further file from being created until the process ends.
+// The temporary files being written, one per job. The console control handler runs on a thread
+// of its own; the lock keeps it from running while a temporary file is created, renamed or
+// removed, and, once it has the lock, keeps any further file from being created until the
+// process ends.
 SRWLOCK g_temp_lock = SRWLOCK_INIT;
-wchar_t g_temp_path[32768];
-bool g_temp_armed = false;
+std::vector<std::wstring> g_temp_paths;
 
 class TempLock {
  public:
@@ -179,7 +180,7 @@ class TempLock {
 BOOL WINAPI RemoveTempAndExit(DWORD event) {
   if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT) return FALSE;
   AcquireSRWLockExclusive(&g_temp_lock);  // never released
-  if (g_temp_armed) DeleteFileW(g_temp_path);
+  for (const std::wstring& path : g_temp_paths) DeleteFileW(path.c_str());
   TerminateProcess(GetCurrentProcess(), STATUS_CONTROL_C_EXIT);
   return TRUE;
 }
@@ -190,15 +191,9 @@ void InstallCleanupHandler() {
 }
 
 // Both are called with the lock held.
-void Arm(const std::wstring& path) {
-  if (path.size() >= std::size(g_temp_path)) return;
-  std::wmemcpy(g_temp_path, path.c_str(), path.size() + 1);
-  g_temp_armed = true;
-}
+void Arm(const std::wstring& path) { g_temp_paths.push_back(path); }
 
-void Disarm(const std::wstring& path) {
-  if (g_temp_armed && path == g_temp_path) g_temp_armed = false;
-}
+void Disarm(const std::wstring& path) { std::erase(g_temp_paths, path); }
 
 // ---- outputs --------------------------------------------------------------------------------
 
@@ -322,5 +317,10 @@ bool InConsoleOfItsOwn() {
   return GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0 &&
          GetConsoleProcessList(processes, 2) == 1;
 }
+
+// Ctrl-C reaches a handler thread of its own, which takes the lock Arm and Disarm are called under.
+std::thread StartWorker(std::function<void()> work) { return std::thread(std::move(work)); }
+
+unsigned UsableCores() { return std::max(1u, std::thread::hardware_concurrency()); }
 
 }  // namespace pelt

@@ -98,7 +98,7 @@ Status ConvertDdsToTga(const ByteSource& archive, std::uint64_t entry_offset, co
 }
 
 Status ConvertDdsToPng(const ByteSource& archive, std::uint64_t entry_offset, const DdsSurface& s,
-                       Sink* out) {
+                       Sink* out, ThreadBudget* budget) {
   // Without alpha an opaque image is a quarter smaller before compression, and smaller after it
   // by more than the first pass costs.
   bool opaque = true;
@@ -111,7 +111,7 @@ Status ConvertDdsToPng(const ByteSource& archive, std::uint64_t entry_offset, co
       !st.ok())
     return st;
   PngWriter png(out, static_cast<std::uint16_t>(s.width), static_cast<std::uint16_t>(s.height),
-                opaque ? PngColour::kRgb : PngColour::kRgba);
+                opaque ? PngColour::kRgb : PngColour::kRgba, 0, budget);
   Status written;
   const Status read =
       DecodeBands(archive, entry_offset, s, 0, [&](BgraPixel* pixels, std::size_t rows) {
@@ -135,8 +135,8 @@ Status ConvertDdsToPng(const ByteSource& archive, std::uint64_t entry_offset, co
 }
 
 Status ConvertTgaToPng(const ByteSource& archive, std::uint64_t offset, std::uint64_t size,
-                       const TgaImage& image, Sink* out) {
-  PngWriter png(out, image.width, image.height, ColourOf(image.channels));
+                       const TgaImage& image, Sink* out, ThreadBudget* budget) {
+  PngWriter png(out, image.width, image.height, ColourOf(image.channels), 0, budget);
   const Status read = ReadTgaRows(
       archive, offset, size, image,
       [&png](const std::uint8_t* samples, std::size_t rows) { return png.AddRows(samples, rows); });

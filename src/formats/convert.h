@@ -6,6 +6,7 @@
 
 #include "byte_source.h"
 #include "dds.h"
+#include "png_writer.h"
 #include "sink.h"
 #include "status.h"
 #include "tga_reader.h"
@@ -23,15 +24,18 @@ Status ConvertDdsToTga(const ByteSource& archive, std::uint64_t entry_offset, co
 // Writes to `out` the same pixels as ConvertDdsToTga, top row first, as a PNG file (png_writer.h):
 // RGB when every pixel is opaque (found by a first decoding pass, which stops at the first pixel
 // that is not), RGBA otherwise; at most PngSizeBound(s.width, s.height, 4) bytes. Memory stays
-// at a few bands. Returns the first read or write failure.
+// at a few bands. Bands are compressed on the threads `budget` has free (png_writer.h), or
+// without one on up to 4. Returns the first read or write failure.
 [[nodiscard]] Status ConvertDdsToPng(const ByteSource& archive, std::uint64_t entry_offset,
-                                     const DdsSurface& s, Sink* out);
+                                     const DdsSurface& s, Sink* out,
+                                     ThreadBudget* budget = nullptr);
 
 // Writes the TGA entry of `size` bytes at `offset` in `archive`, which CheckTgaEntry accepted as
 // `image`, to `out` as a PNG file of image.channels samples a pixel (grey, RGB or RGBA), top row
 // first: at most PngSizeBound(width, height, image.channels) bytes. Memory stays at a few bands.
 // Returns the first read or write failure.
 [[nodiscard]] Status ConvertTgaToPng(const ByteSource& archive, std::uint64_t offset,
-                                     std::uint64_t size, const TgaImage& image, Sink* out);
+                                     std::uint64_t size, const TgaImage& image, Sink* out,
+                                     ThreadBudget* budget = nullptr);
 
 }  // namespace pelt

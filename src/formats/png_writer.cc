@@ -134,6 +134,7 @@ struct PngWriter::Band {
   bool deflate_ok = false;
   z_stream z{};
   std::future<void> done;
+  bool threaded = false;  // `done` runs on a thread of its own
 };
 
 std::size_t PngWriter::Band::Deflate(std::size_t n, int level, int strategy, bool end,
@@ -195,8 +196,34 @@ void PngWriter::Band::Compress(std::size_t bpp, bool first, bool end) {
   crc = static_cast<std::uint32_t>(crc32(crc, d, static_cast<uInt>(data)));
 }
 
+void ThreadBudget::Take() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  given_.wait(lock, [this] { return free_ > 0; });
+  --free_;
+}
+
+bool ThreadBudget::TryTake() {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  if (free_ == 0) return false;
+  --free_;
+  return true;
+}
+
+void ThreadBudget::Give() {
+  {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    ++free_;
+  }
+  given_.notify_one();
+}
+
+unsigned ThreadBudget::Free() {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  return free_;
+}
+
 PngWriter::PngWriter(Sink* out, std::uint16_t width, std::uint16_t height, PngColour colour,
-                     unsigned threads)
+                     unsigned threads, ThreadBudget* budget)
     : out_(out),
       width_(width),
       height_(height),
@@ -204,9 +231,13 @@ PngWriter::PngWriter(Sink* out, std::uint16_t width, std::uint16_t height, PngCo
       row_bytes_(std::size_t{width} * Channels(colour)),
       band_rows_(
           static_cast<std::size_t>(std::min<std::uint64_t>(BandRows(1 + row_bytes_), height))),
-      prior_(row_bytes_) {
+      prior_(row_bytes_),
+      budget_(budget) {
   assert(width > 0 && height > 0);
   if (threads == 0) threads = std::clamp(std::thread::hardware_concurrency(), 1u, kMaxThreads);
+  // With a budget, as many bands in flight as it has threads free now, and one more: bands are
+  // memory, and the threads other jobs take back later leave them to this one.
+  if (budget != nullptr) threads = std::min(budget->Free() + 1, kMaxThreads);
   policy_ = threads > 1 ? std::launch::async : std::launch::deferred;  // deferred: run by get()
   const std::size_t bands = (height + band_rows_ - 1) / band_rows_;
   for (std::size_t i = 0; i < std::min<std::size_t>(threads, bands); ++i)
@@ -214,9 +245,8 @@ PngWriter::PngWriter(Sink* out, std::uint16_t width, std::uint16_t height, PngCo
 }
 
 PngWriter::~PngWriter() {
-  if (policy_ != std::launch::async) return;  // deferred bands never run unless written
-  for (const auto& b : bands_) {
-    if (b->done.valid()) b->done.wait();
+  for (const auto& b : bands_) {  // deferred bands never run unless written
+    if (b->done.valid() && b->threaded) b->done.wait();
   }
 }
 
@@ -235,7 +265,13 @@ Status PngWriter::AddRows(const std::uint8_t* rows, std::size_t count) {
       b.size = rows_in_band_ * b.stride;
       const std::size_t bpp = Channels(colour_);
       const bool first = submitted_ == 0, end = rows_ == height_;
-      b.done = std::async(policy_, [&b, bpp, first, end] { b.Compress(bpp, first, end); });
+      // With a budget, a thread of its own only when one is free.
+      b.threaded = budget_ == nullptr ? policy_ == std::launch::async : budget_->TryTake();
+      b.done = std::async(b.threaded ? std::launch::async : std::launch::deferred,
+                          [&b, bpp, first, end, budget = b.threaded ? budget_ : nullptr] {
+                            b.Compress(bpp, first, end);
+                            if (budget != nullptr) budget->Give();
+                          });
       ++submitted_;
       rows_in_band_ = 0;
     }

@@ -8,10 +8,12 @@
 // blocks instead.
 #pragma once
 
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <future>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 #include "sink.h"
@@ -38,13 +40,31 @@ constexpr PngColour ColourOf(unsigned channels) {
 // block of up to 65535), with the signature and every chunk around them.
 std::uint64_t PngSizeBound(std::uint16_t width, std::uint16_t height, unsigned channels);
 
+// The threads a run may keep busy at once, shared by the jobs that convert entries and the bands
+// of the PNG files they write: a job holds one while it works, and a band is compressed on a
+// thread of its own only when one is free, otherwise by the thread that writes the file.
+class ThreadBudget {
+ public:
+  explicit ThreadBudget(unsigned threads) : free_(threads) {}
+  void Take();  // waits for a thread to be free
+  bool TryTake();
+  void Give();
+  unsigned Free();
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable given_;
+  unsigned free_;
+};
+
 // Writes a width x height PNG file (both at least 1) to `out` as rows arrive. Memory stays at a
 // few bands whatever the image's size. Compression runs on `threads` threads (0: as many as
-// the processor has, at most 4); the bytes written do not depend on it.
+// the processor has, at most 4), or with a `budget`, on as many as it has free as each band is
+// ready (at most 4 bands in flight); the bytes written depend on neither.
 class PngWriter {
  public:
   PngWriter(Sink* out, std::uint16_t width, std::uint16_t height, PngColour colour,
-            unsigned threads = 0);
+            unsigned threads = 0, ThreadBudget* budget = nullptr);
   ~PngWriter();  // waits for the bands in flight
   PngWriter(const PngWriter&) = delete;
   PngWriter& operator=(const PngWriter&) = delete;
@@ -66,6 +86,7 @@ class PngWriter {
   std::vector<std::uint8_t> prior_;           // the last row of the last band, unfiltered
   std::vector<std::unique_ptr<Band>> bands_;  // a ring: band n fills bands_[n % size]
   std::launch policy_;
+  ThreadBudget* budget_;
   std::uint64_t submitted_ = 0, written_ = 0;  // bands handed to a thread, and written
   std::size_t rows_in_band_ = 0;
   std::uint32_t rows_ = 0, adler_ = 1;  // rows added; the checksum of the bands written
