@@ -17,6 +17,9 @@
 #           characters
 #   extract pelt -x '*' over the whole and many archives (every entry); floor: cp -r of a
 #           directory holding the files it writes
+#   jobs    the whole run with one job per core against as many cp processes splitting the
+#           same files; the whole run with --png at -j 1 to -j N (N the cores); one 4096 x 4096
+#           DXT5 conversion with N jobs against dd of zeros of the output's size
 #
 # pelt writes one file per converted texture where the cp floor writes one file in all, so on a
 # filesystem where creating files is dear the whole run is bound by that; the run prints what
@@ -324,6 +327,61 @@ for case in whole many; do
   echo "  ratio pelt / cp -r            $(calc "$tpelt / $tcp")   (target <= 1.1)"
   rm -rf "$tree"
 done
+
+echo
+
+# ---- jobs: the whole run on every core ----------------------------------------------------------
+cores=$(nproc)
+tree=$data/jobs-tree
+rm -rf "$tree" "$data"/jobs-list.*
+"$pelt_bin" -q -j1 -o "$tree" "$data/whole.mix" "$data/whole.kzm" 2>/dev/null || true
+# The files, largest first, dealt out to one list per core.
+(cd "$tree" && find . -type f -printf '%s %P\n' | sort -rn |
+   awk -v n="$cores" -v d="$data" '{ print $2 > (d "/jobs-list." (NR % n)) }')
+cp_split() {  # one cp per list, all at once
+  local list
+  for list in "$data"/jobs-list.*; do (cd "$tree" && xargs -a "$list" cp -t "$out") & done
+  wait
+}
+reset tpelt tcp tj1
+for ((r = 0; r < runs; ++r)); do
+  time_into tpelt "$pelt_bin" -q -o "$out" "$data/whole.mix" "$data/whole.kzm"
+  time_into tj1 "$pelt_bin" -q -j1 -o "$out" "$data/whole.mix" "$data/whole.kzm"
+  time_into tcp cp_split
+done
+medians tpelt tcp tj1
+echo "whole run on $cores cores: $(find "$tree" -type f | wc -l) files"
+echo "  pelt (-j $cores)                 $tpelt_text"
+echo "  pelt -j 1                     $tj1_text"
+echo "  $cores cp processes splitting them $tcp_text"
+echo "  ratio pelt / cp processes     $(calc "$tpelt / $tcp")   (target <= 1.2)"
+rm -rf "$tree" "$data"/jobs-list.*
+reset tpng1
+for ((r = 0; r < runs; ++r)); do
+  time_into tpng1 "$pelt_bin" -q --png -j1 -o "$out" "$data/whole.mix" "$data/whole.kzm"
+done
+medians tpng1
+echo "whole run with --png"
+echo "  pelt -j 1                     $tpng1_text"
+for ((n = 2; n <= cores; ++n)); do
+  reset tpngn
+  for ((r = 0; r < runs; ++r)); do
+    time_into tpngn "$pelt_bin" -q --png -j"$n" -o "$out" "$data/whole.mix" "$data/whole.kzm"
+  done
+  medians tpngn
+  echo "  pelt -j $n                     $tpngn_text   ratio to -j 1: $(calc "$tpngn / $tpng1")" \
+       "(target <= 0.6 at 2 cores)"
+done
+reset tpelt tdd
+for ((r = 0; r < runs; ++r)); do
+  time_into tpelt "$pelt_bin" -q -o "$out" "$data/single.mix" "$data/single.kzm"
+  time_into tdd dd if=/dev/zero of="$out/floor" bs=1M count=64 status=none
+done
+medians tpelt tdd
+echo "one 4096 x 4096 DXT5 conversion on $cores cores"
+echo "  pelt                          $tpelt_text"
+echo "  dd of 64 MiB of zeros         $tdd_text"
+echo "  ratio pelt / dd               $(calc "$tpelt / $tdd")   (target <= 1.1)"
 
 rm -rf "$out" "$data/times.0" "$data/times.1" "$data/time.log" "$data/pelt.err"
 exit "$failed"

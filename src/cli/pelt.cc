@@ -64,6 +64,8 @@ constexpr char kOptionsHelp[] =
     "                        converting them\n"
     "  -q, --quiet           print no \"now writing\" lines; on a terminal, show\n"
     "                        files and bytes written on one line instead\n"
+    "  -j, --jobs N          convert N entries at once (1 to 64; default: one per\n"
+    "                        processor); the output is the same whatever N\n"
     "      --png             write PNG files (NAME.png) instead of TGA files\n"
     "      --strict-tga      write 0x28 in the TGA image descriptor instead of 0x2F\n"
     "                        (for readers that refuse 15 attribute bits)\n"
@@ -320,7 +322,7 @@ Status Runner::Fill(const PlannedWrite& w, OutputFile* file, ThreadBudget* budge
 
 // Carries out the writes of the plan in plan order, as one job would: each refusal reported, each
 // file written through a temporary file, announced once it is created and renamed into place
-// when complete. With more jobs, the files up to `jobs` ahead are converted on worker threads
+// when complete. With more jobs, the files ahead are converted on `jobs` worker threads
 // meanwhile; this thread alone creates, announces and renames files (so that an interruption,
 // whose handler runs here, never meets a file half recorded) and prints every line. False when
 // the output directory takes no file: that is reported once, for the directory, after every
@@ -334,7 +336,10 @@ bool Runner::WriteAll(unsigned jobs) {
     bool done = false;
     bool announced = false;  // its "now writing" line is printed
   };
-  std::vector<Job> ring(jobs);  // write j in ring[j % jobs]
+  // Files are created up to `window` writes ahead of the one to be renamed next, so that a long
+  // conversion holds up no job: the ones after it are done meanwhile, and wait.
+  const std::size_t window = jobs == 1 ? 1 : std::size_t{4} * jobs;
+  std::vector<Job> ring(window);  // write j in ring[j % window]
   std::mutex mutex;
   std::condition_variable changed;
   std::deque<std::size_t> queue;  // writes whose files are created, for a worker to fill
@@ -348,7 +353,7 @@ bool Runner::WriteAll(unsigned jobs) {
         if (queue.empty()) return;
         const std::size_t j = queue.front();
         queue.pop_front();
-        Job& job = ring[j % jobs];
+        Job& job = ring[j % window];
         lock.unlock();
         const Status s = Fill(plan_.writes[j], &*job.file, &budget);
         lock.lock();
@@ -376,9 +381,9 @@ bool Runner::WriteAll(unsigned jobs) {
   std::size_t started = 0;        // writes whose files are created (or that are refused)
   std::optional<Status> no_file;  // why the output directory took no file for write `started`
   for (std::size_t head = 0; head < count; ++head) {
-    for (; !no_file && started < count && started < head + jobs; ++started) {
+    for (; !no_file && started < count && started < head + window; ++started) {
       const PlannedWrite& w = plan_.writes[started];
-      Job& job = ring[started % jobs];
+      Job& job = ring[started % window];
       job.file.reset();  // committed or removed already
       job.status = Status::Ok();
       job.done = false;
@@ -410,7 +415,7 @@ bool Runner::WriteAll(unsigned jobs) {
                                                         : w.refusal.message());
       continue;
     }
-    Job& job = ring[head % jobs];
+    Job& job = ring[head % window];
     announce(job, w);
     if (workers.empty()) {
       job.status = Fill(w, &*job.file, &budget);

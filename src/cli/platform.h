@@ -69,8 +69,11 @@ unsigned UsableCores();
 // the threads that create and rename output files, so that it never meets one half recorded.
 std::thread StartWorker(std::function<void()> work);
 
-// The most jobs a run takes at once (-j), and so the most temporary files being written at once.
+// The most jobs a run takes at once (-j), and the most temporary files it keeps at once: a job
+// may finish files ahead of the one to be renamed next, which wait, closed to nothing but their
+// name, for their turn.
 inline constexpr unsigned kMaxJobs = 64;
+inline constexpr unsigned kMaxTemporaryFiles = 4 * kMaxJobs;
 
 // Creates `dir` and its missing parents, like mkdir -p.
 Status MakeDirectories(const std::string& dir);
@@ -79,8 +82,8 @@ Status MakeDirectories(const std::string& dir);
 // is renamed over the final name only when complete. A failure leaves no partial file, an
 // existing file of that name stays untouched, and a symbolic link of that name is replaced by
 // the rename, never written through. When the run is interrupted (SIGINT, SIGTERM, SIGHUP;
-// Ctrl-C, Ctrl-Break on Windows) every temporary file being written (up to kMaxJobs, from any
-// thread) is removed before pelt dies of the interruption; files already renamed into place
+// Ctrl-C, Ctrl-Break on Windows) every temporary file being written (up to kMaxTemporaryFiles, from
+// any thread) is removed before pelt dies of the interruption; files already renamed into place
 // stay.
 class OutputFile final : public Sink {
  public:

@@ -96,7 +96,7 @@ struct TempSlot {
   char path[PATH_MAX];
   std::atomic<int> armed;  // lock-free, so the handler may read it
 };
-TempSlot g_temp[kMaxJobs];
+TempSlot g_temp[kMaxTemporaryFiles];
 std::mutex g_temp_mutex;
 
 constexpr int kCleanupSignals[] = {SIGINT, SIGTERM, SIGHUP};

@@ -217,11 +217,6 @@ void ThreadBudget::Give() {
   given_.notify_one();
 }
 
-unsigned ThreadBudget::Free() {
-  const std::lock_guard<std::mutex> lock(mutex_);
-  return free_;
-}
-
 PngWriter::PngWriter(Sink* out, std::uint16_t width, std::uint16_t height, PngColour colour,
                      unsigned threads, ThreadBudget* budget)
     : out_(out),
@@ -235,9 +230,9 @@ PngWriter::PngWriter(Sink* out, std::uint16_t width, std::uint16_t height, PngCo
       budget_(budget) {
   assert(width > 0 && height > 0);
   if (threads == 0) threads = std::clamp(std::thread::hardware_concurrency(), 1u, kMaxThreads);
-  // With a budget, as many bands in flight as it has threads free now, and one more: bands are
-  // memory, and the threads other jobs take back later leave them to this one.
-  if (budget != nullptr) threads = std::min(budget->Free() + 1, kMaxThreads);
+  // With a budget, a band in flight for each of its threads: the file may have them all once the
+  // other jobs are done.
+  if (budget != nullptr) threads = std::min(budget->threads(), kMaxThreads);
   policy_ = threads > 1 ? std::launch::async : std::launch::deferred;  // deferred: run by get()
   const std::size_t bands = (height + band_rows_ - 1) / band_rows_;
   for (std::size_t i = 0; i < std::min<std::size_t>(threads, bands); ++i)

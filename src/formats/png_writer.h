@@ -45,13 +45,14 @@ std::uint64_t PngSizeBound(std::uint16_t width, std::uint16_t height, unsigned c
 // thread of its own only when one is free, otherwise by the thread that writes the file.
 class ThreadBudget {
  public:
-  explicit ThreadBudget(unsigned threads) : free_(threads) {}
+  explicit ThreadBudget(unsigned threads) : threads_(threads), free_(threads) {}
   void Take();  // waits for a thread to be free
   bool TryTake();
   void Give();
-  unsigned Free();
+  unsigned threads() const { return threads_; }
 
  private:
+  const unsigned threads_;
   std::mutex mutex_;
   std::condition_variable given_;
   unsigned free_;
@@ -60,7 +61,8 @@ class ThreadBudget {
 // Writes a width x height PNG file (both at least 1) to `out` as rows arrive. Memory stays at a
 // few bands whatever the image's size. Compression runs on `threads` threads (0: as many as
 // the processor has, at most 4), or with a `budget`, on as many as it has free as each band is
-// ready (at most 4 bands in flight); the bytes written depend on neither.
+// ready (as many bands in flight as it has threads, at most 4); the bytes written depend on
+// neither.
 class PngWriter {
  public:
   PngWriter(Sink* out, std::uint16_t width, std::uint16_t height, PngColour colour,
