@@ -294,6 +294,23 @@ bool Runner::TooLarge() {
   return true;
 }
 
+// A copy this small is made by the thread that renames it: handing it to a worker costs more.
+constexpr std::uint64_t kSmallCopy = 64 * 1024;
+
+bool IsCopy(Step step) {
+  switch (step) {
+    case Step::kCopyTga:
+    case Step::kCopyDds:
+    case Step::kCopyOther:
+      return true;
+    case Step::kTgaToPng:
+    case Step::kDdsToTga:
+    case Step::kDdsToPng:
+      return false;
+  }
+  return false;
+}
+
 // Writes the entry of `w` into `file`, holding one of the run's threads while it works.
 Status Runner::Fill(const PlannedWrite& w, OutputFile* file, ThreadBudget* budget) const {
   const InputFile& archive = files_[w.archive];
@@ -335,10 +352,11 @@ bool Runner::WriteAll(unsigned jobs) {
     Status status;
     bool done = false;
     bool announced = false;  // its "now writing" line is printed
+    bool here = false;       // filled by this thread
   };
   // Files are created up to `window` writes ahead of the one to be renamed next, so that a long
   // conversion holds up no job: the ones after it are done meanwhile, and wait.
-  const std::size_t window = jobs == 1 ? 1 : std::size_t{4} * jobs;
+  const std::size_t window = jobs == 1 ? 1 : std::size_t{16} * jobs;
   std::vector<Job> ring(window);  // write j in ring[j % window]
   std::mutex mutex;
   std::condition_variable changed;
@@ -396,7 +414,10 @@ bool Runner::WriteAll(unsigned jobs) {
       }
       job.file.emplace(std::move(*file));
       if (started == head) announce(job, w);  // before a byte of it is written
-      if (workers.empty()) continue;          // filled below, in its turn
+      // Filled below, in its turn, with one job, or when it is a small copy, which costs less
+      // than handing it to a worker.
+      job.here = workers.empty() || (IsCopy(w.step) && w.size < kSmallCopy);
+      if (job.here) continue;
       const std::lock_guard<std::mutex> lock(mutex);
       queue.push_back(started);
       changed.notify_all();
@@ -417,7 +438,7 @@ bool Runner::WriteAll(unsigned jobs) {
     }
     Job& job = ring[head % window];
     announce(job, w);
-    if (workers.empty()) {
+    if (job.here) {
       job.status = Fill(w, &*job.file, &budget);
     } else {
       std::unique_lock<std::mutex> lock(mutex);
