@@ -73,7 +73,7 @@ std::thread StartWorker(std::function<void()> work);
 // may finish files ahead of the one to be renamed next, which wait, closed to nothing but their
 // name, for their turn.
 inline constexpr unsigned kMaxJobs = 64;
-inline constexpr unsigned kMaxTemporaryFiles = 16 * kMaxJobs;
+inline constexpr unsigned kMaxTemporaryFiles = 256;
 
 // Creates `dir` and its missing parents, like mkdir -p.
 Status MakeDirectories(const std::string& dir);
