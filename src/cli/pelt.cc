@@ -355,8 +355,8 @@ bool Runner::WriteAll(unsigned jobs) {
     bool here = false;       // filled by this thread
   };
   // Files are created up to `window` writes ahead of the one to be renamed next, so that a long
-  // conversion holds up no job: the ones after it are done meanwhile, and wait, closed to their
-  // name and nothing else.
+  // conversion holds up no job: the ones after it are done meanwhile, and wait, each holding an
+  // open file and no memory.
   const std::size_t window =
       jobs == 1 ? 1 : std::min<std::size_t>(std::size_t{16} * jobs, kMaxTemporaryFiles);
   std::vector<Job> ring(window);  // write j in ring[j % window]

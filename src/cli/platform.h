@@ -70,8 +70,8 @@ unsigned UsableCores();
 std::thread StartWorker(std::function<void()> work);
 
 // The most jobs a run takes at once (-j), and the most temporary files it keeps at once: a job
-// may finish files ahead of the one to be renamed next, which wait, closed to nothing but their
-// name, for their turn.
+// may finish files ahead of the one to be renamed next, which wait, open and holding no memory,
+// for their turn.
 inline constexpr unsigned kMaxJobs = 64;
 inline constexpr unsigned kMaxTemporaryFiles = 256;
 
