@@ -46,6 +46,7 @@ TEST(Main, CommandLine) {
       {{"-t"}, 1, usage, ""},
       {{"-x", "*"}, 1, usage, ""},  // no archive
       {{"-tx*", "a"}, 1, "", "pelt: -x: cannot be combined with -t (see pelt --help)\n"},
+      {{"-j64", "-j", "65", "a", "m"}, 1, "", "pelt: -j: option requires a number of jobs from 1 to 64 (see pelt --help)\n"},
       {{"--version=3", "a", "m"}, 1, "", "pelt: --version=3" + unknown},  // takes no argument
       {{"--bogus", "a", "m"}, 1, "", "pelt: --bogus" + unknown},
       {{"a", "m", "-a"}, 1, "", "pelt: -a: option requires an archive (see pelt --help)\n"},

@@ -257,6 +257,7 @@ TEST(Run, List) {
       {"-t, two archives and one unreadable", {"-t", "a.mix", "none", "-a", "b.mix"}, 2,
        "a.mix\tRock.TGA\ttga 50001 bytes\nb.mix\trock.tga\ttga 2 bytes\nb.mix\tMoss.DDS\tdds DXT1 4x4\n",
        StartsWith("pelt: none: "), {}, kTwo},
+      {"-t, one archive", {"-t", "a.mix"}, 0, "Moss.DDS\tdds DXT1 4x4\nRock.TGA\ttga 50001 bytes\nx.tga\ttga 0 bytes\n", ""},
       {"-l -x", {"-l", "-x", "*.tga", "a.mix", "-a", "b.mix"}, 0,
        "rock.tga\ta.mix\tRock.TGA\ttga 50001 bytes\n", "", {}, kTwo},
   };
