@@ -3,7 +3,9 @@
 # then builds pelt and runs every test, four times: a normal debug build, a build under
 # AddressSanitizer + UndefinedBehaviorSanitizer, one under ThreadSanitizer (the jobs of a run and
 # the threads of a PNG file), and pelt.exe for Windows (cross-compiled with MinGW-w64, the tests
-# run under Wine).
+# run under Wine). Under Wine a test that fails is run once more: now and then Wine itself fails
+# a program as it starts (its server going away beneath it); the Linux runs, which share every
+# line of pelt's logic, have no second chance.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
