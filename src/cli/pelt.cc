@@ -327,7 +327,7 @@ Status Runner::Fill(const PlannedWrite& w, OutputFile* file, ThreadBudget* budge
       s = ConvertTgaToPng(archive, w.place.offset, w.place.size, w.tga, file, budget);
       break;
     case Step::kDdsToTga:
-      s = ConvertDdsToTga(archive, w.place.offset, w.surface, descriptor, file);
+      s = ConvertDdsToTga(archive, w.place.offset, w.surface, descriptor, file, budget);
       break;
     case Step::kDdsToPng:
       s = ConvertDdsToPng(archive, w.place.offset, w.surface, file, budget);

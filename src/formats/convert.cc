@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <future>
 #include <memory>
 #include <span>
 
@@ -39,61 +40,100 @@ BgraPixel* PlaceForWrite(BgraPixel* base, std::uint64_t file_offset) {
 // Reads and decodes the surface a band of block rows at a time, and calls take(pixels, rows)
 // with each band's rows clipped to the surface: rows x s.width pixels, packed, top row first,
 // which `take` may change; it returns false to stop. Each band's pixels lie in the buffer as for a
-// write at file offset `pos` plus the bytes of the pixels taken before (PlaceForWrite). Returns
-// the first read failure.
+// write at file offset `pos` plus the bytes of the pixels taken before (PlaceForWrite). With a
+// thread free in `budget`, the next band is read and decoded on it while `take` has the last.
+// Returns the first read failure.
 template <typename Take>
 Status DecodeBands(const ByteSource& archive, std::uint64_t entry_offset, const DdsSurface& s,
-                   std::uint64_t pos, Take take) {
+                   std::uint64_t pos, Take take, ThreadBudget* budget = nullptr) {
   const std::size_t stride = std::size_t{s.xblocks} * s.block_side;  // pixels per decoded row
   const std::size_t block_row_pixels = stride * s.block_side;
   const std::size_t block_row_bytes = std::size_t{s.xblocks} * s.block_size;
   const std::uint32_t band = static_cast<std::uint32_t>(
       std::max<std::size_t>(1, kBandBytes / (block_row_pixels * sizeof(BgraPixel))));
   const std::uint32_t band_rows = std::min(band, s.yblocks);
+  const bool overlap = budget != nullptr && band_rows < s.yblocks && budget->TryTake();
   // Pixels of 4 bytes are read into the place they decode to, and decoded there.
   const bool in_place = s.block_side == 1 && s.block_size == sizeof(BgraPixel);
-  // Left uninitialised: every byte used is read or decoded first.
-  const auto blocks =
-      std::make_unique_for_overwrite<std::uint8_t[]>(in_place ? 0 : block_row_bytes * band_rows);
-  const auto buffer =
-      std::make_unique_for_overwrite<BgraPixel[]>(block_row_pixels * band_rows + kLinePixels);
-
-  const std::uint64_t data_offset = entry_offset + kDdsHeaderSize;
-  for (std::uint32_t by = 0; by < s.yblocks; by += band_rows) {
-    const std::uint32_t rows = std::min(band_rows, s.yblocks - by);
-    BgraPixel* const pixels = PlaceForWrite(buffer.get(), pos);
-    const std::span<std::uint8_t> in(
-        in_place ? reinterpret_cast<std::uint8_t*>(pixels) : blocks.get(), block_row_bytes * rows);
-    if (Status st = archive.ReadAt(data_offset + std::uint64_t{by} * block_row_bytes, in); !st.ok())
-      return st;
-    DecodeRows(s, in.data(), rows, pixels, stride);
-    // Clip the bottom edge, and close up the rows when the right edge was clipped.
-    const std::size_t out_rows =
-        std::min<std::size_t>(std::size_t{rows} * s.block_side, s.height - by * s.block_side);
-    if (s.width != stride) {
-      for (std::size_t r = 1; r < out_rows; ++r)
-        std::memmove(&pixels[r * s.width], &pixels[r * stride], s.width * sizeof(BgraPixel));
-    }
-    if (!take(pixels, out_rows)) break;
-    pos += out_rows * s.width * sizeof(BgraPixel);
+  // One set of buffers, or two when bands overlap. Left uninitialised: every byte used is read
+  // or decoded first.
+  std::unique_ptr<std::uint8_t[]> blocks[2];
+  std::unique_ptr<BgraPixel[]> buffers[2];
+  for (int i = 0; i < (overlap ? 2 : 1); ++i) {
+    blocks[i] =
+        std::make_unique_for_overwrite<std::uint8_t[]>(in_place ? 0 : block_row_bytes * band_rows);
+    buffers[i] =
+        std::make_unique_for_overwrite<BgraPixel[]>(block_row_pixels * band_rows + kLinePixels);
   }
-  return Status::Ok();
+
+  struct Band {
+    Status status;
+    BgraPixel* pixels = nullptr;
+    std::size_t rows = 0;
+  };
+  // The band of block rows from `by`, in buffer set `set`.
+  const auto produce = [&](std::uint32_t by, int set) {
+    Band b;
+    const std::uint32_t rows = std::min(band_rows, s.yblocks - by);
+    // Every band before is whole: by x block side rows of the surface.
+    const std::uint64_t at = pos + std::uint64_t{by} * s.block_side * s.width * sizeof(BgraPixel);
+    b.pixels = PlaceForWrite(buffers[set].get(), at);
+    const std::span<std::uint8_t> in(
+        in_place ? reinterpret_cast<std::uint8_t*>(b.pixels) : blocks[set].get(),
+        block_row_bytes * rows);
+    const std::uint64_t data_offset = entry_offset + kDdsHeaderSize;
+    b.status = archive.ReadAt(data_offset + std::uint64_t{by} * block_row_bytes, in);
+    if (!b.status.ok()) return b;
+    DecodeRows(s, in.data(), rows, b.pixels, stride);
+    // Clip the bottom edge, and close up the rows when the right edge was clipped.
+    b.rows = std::min<std::size_t>(std::size_t{rows} * s.block_side, s.height - by * s.block_side);
+    if (s.width != stride) {
+      for (std::size_t r = 1; r < b.rows; ++r)
+        std::memmove(&b.pixels[r * s.width], &b.pixels[r * stride], s.width * sizeof(BgraPixel));
+    }
+    return b;
+  };
+  if (!overlap) {
+    for (std::uint32_t by = 0; by < s.yblocks; by += band_rows) {
+      const Band b = produce(by, 0);
+      if (!b.status.ok()) return b.status;
+      if (!take(b.pixels, b.rows)) break;
+    }
+    return Status::Ok();
+  }
+  Status result;
+  std::future<Band> next = std::async(std::launch::async, produce, 0, 0);
+  for (std::uint32_t by = 0, set = 0;; by += band_rows, set ^= 1) {
+    const Band b = next.get();
+    const bool last = by + band_rows >= s.yblocks;
+    if (!b.status.ok()) {
+      result = b.status;
+      break;
+    }
+    if (!last) next = std::async(std::launch::async, produce, by + band_rows, set ^ 1);
+    if (!take(b.pixels, b.rows) || last) break;
+  }
+  if (next.valid()) next.wait();
+  budget->Give();
+  return result;
 }
 
 }  // namespace
 
 Status ConvertDdsToTga(const ByteSource& archive, std::uint64_t entry_offset, const DdsSurface& s,
-                       std::uint8_t descriptor, Sink* out) {
+                       std::uint8_t descriptor, Sink* out, ThreadBudget* budget) {
   const auto header = EncodeTgaHeader(MakeTgaHeader(
       static_cast<std::uint16_t>(s.width), static_cast<std::uint16_t>(s.height), descriptor));
   if (Status st = out->Write(header); !st.ok()) return st;
   Status written;
   const Status read = DecodeBands(
-      archive, entry_offset, s, header.size(), [&](const BgraPixel* pixels, std::size_t rows) {
+      archive, entry_offset, s, header.size(),
+      [&](const BgraPixel* pixels, std::size_t rows) {
         const auto* bytes = reinterpret_cast<const std::uint8_t*>(pixels);
         written = out->Write(std::span(bytes, rows * s.width * sizeof(BgraPixel)));
         return written.ok();
-      });
+      },
+      budget);
   return read.ok() ? written : read;
 }
 

@@ -17,9 +17,11 @@ namespace pelt {
 // `descriptor`, then its pixels (tga.h), decoded from the block data at entry_offset +
 // kDdsHeaderSize in `archive`; `s` is what CheckDdsEntry said of the entry there. The blocks are
 // read, decoded and written a band of block rows (about 1 MiB of pixels) at a time, so memory
-// stays at one band whatever the surface's size. Returns the first read or write failure.
+// stays at one band whatever the surface's size, or two when a thread is free in `budget`: the
+// next band is then decoded on it while the last is written. Returns the first read or write
+// failure.
 Status ConvertDdsToTga(const ByteSource& archive, std::uint64_t entry_offset, const DdsSurface& s,
-                       std::uint8_t descriptor, Sink* out);
+                       std::uint8_t descriptor, Sink* out, ThreadBudget* budget = nullptr);
 
 // Writes to `out` the same pixels as ConvertDdsToTga, top row first, as a PNG file (png_writer.h):
 // RGB when every pixel is opaque (found by a first decoding pass, which stops at the first pixel
