@@ -89,9 +89,9 @@ namespace {
 
 // ---- interrupt cleanup ----------------------------------------------------------------------
 
-// The temporary files being written, one slot per job, where the signal handler can read them
-// without locks or allocation: each slot's path, and whether it is set. Jobs take and give back
-// slots under a mutex, which the handler never touches.
+// The temporary files being written, a slot each, where the signal handler can read them
+// without locks or allocation: each slot's path, and whether it is set. Slots are taken and
+// given back under a mutex, which the handler never touches.
 struct TempSlot {
   char path[PATH_MAX];
   std::atomic<int> armed;  // lock-free, so the handler may read it

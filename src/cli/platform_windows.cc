@@ -159,7 +159,7 @@ namespace {
 
 // ---- interrupt cleanup ----------------------------------------------------------------------
 
-// The temporary files being written, one per job. The console control handler runs on a thread
+// The temporary files being written, of every job. The console control handler runs on a thread
 // of its own; the lock keeps it from running while a temporary file is created, renamed or
 // removed, and, once it has the lock, keeps any further file from being created until the
 // process ends.

@@ -42,27 +42,14 @@ void Unpremultiply(BgraPixel* p, std::size_t count) {
 
 // ---- ATI1 and ATI2 ------------------------------------------------------------------------------
 
-// The eight values a DXT5 alpha block's 3-bit indices select: v0, v1, then six values between
-// them at sevenths when v0 > v1, otherwise four at fifths, 0 and 255; truncating division.
-void AlphaPalette(const std::uint8_t* block, std::uint32_t pal[8]) {
-  const std::uint32_t v0 = block[0], v1 = block[1];
-  pal[0] = v0;
-  pal[1] = v1;
-  for (std::uint32_t k = 2; k < 8; ++k)
-    pal[k] = v0 > v1 ? ((8 - k) * v0 + (k - 1) * v1) / 7 : ((6 - k) * v0 + (k - 1) * v1) / 5;
-  if (v0 <= v1) {
-    pal[6] = 0;
-    pal[7] = 255;
-  }
-}
-
 // The sixteen values of the alpha block at `block`, pixel rows from the top, left to right: the
 // six index bytes are one 48-bit little-endian number, pixel n's index in bits 3n to 3n + 2.
 void AlphaBlock(const std::uint8_t* block, std::uint8_t values[16]) {
-  std::uint32_t pal[8];
-  AlphaPalette(block, pal);
+  BgraPixel pal[8];  // the values in the alpha byte
+  AlphaTable3BitLinear(block[0], block[1], pal);
   std::uint64_t bits = std::uint64_t{LoadU16(block + 2)} | std::uint64_t{LoadU32(block + 4)} << 16;
-  for (int n = 0; n < 16; ++n, bits >>= 3) values[n] = static_cast<std::uint8_t>(pal[bits & 7]);
+  for (int n = 0; n < 16; ++n, bits >>= 3)
+    values[n] = static_cast<std::uint8_t>(pal[bits & 7] >> 24);
 }
 
 // The blue of an ATI2 pixel: the Z of the unit normal whose X and Y red and green hold, as

@@ -69,25 +69,6 @@ inline void GetColorBlockColors(const std::uint8_t* p, bool by_endpoints, BgraPi
   pal[3] = (kTransparent & three) | (two_thirds1 & ~three);
 }
 
-// The eight alpha words a DXT5 alpha half's 3-bit indices select, shifted into the alpha byte:
-// alpha0, alpha1, then ((8 - k) alpha0 + (k - 1) alpha1) / 7 for k = 2..7 when alpha0 > alpha1,
-// otherwise ((6 - k) alpha0 + (k - 1) alpha1) / 5 for k = 2..5, 0 and 255. Built without a branch
-// on the mode: the numerators grow by alpha1 - alpha0 from entry to entry in both; the division
-// by 7 or 5 is a multiplication by 9363 or 13108 and a shift by 16, which gives the truncated
-// quotient exactly for numerators up to 1785 and 1275, the largest that occur.
-inline void AlphaTable3BitLinear(std::uint32_t a0, std::uint32_t a1, BgraPixel t[8]) {
-  const bool eight = a0 > a1;
-  const std::int32_t step = static_cast<std::int32_t>(a1) - static_cast<std::int32_t>(a0);
-  const std::int32_t recip = eight ? 9363 : 13108;
-  std::int32_t n = static_cast<std::int32_t>((eight ? 6 : 4) * a0 + a1);
-  t[0] = a0 << 24;
-  t[1] = a1 << 24;
-  for (int k = 2; k <= 7; ++k, n += step) t[k] = static_cast<BgraPixel>((n * recip) >> 16) << 24;
-  const BgraPixel keep = 0u - BgraPixel{eight};  // all ones in eight-alpha mode
-  t[6] &= keep;                                  // six alphas: 0
-  t[7] |= ~keep & 0xFF000000u;                   // six alphas: 255
-}
-
 // The row decoders of each format, as DecodeBlockRowsWith. A DXT1 block is its colour half: the
 // endpoints, then sixteen 2-bit indices, a byte per pixel row from the top, the leftmost pixel in
 // bits 0-1. DXT3 and DXT5 blocks put an alpha half before a colour half that always takes four
