@@ -108,8 +108,8 @@ const std::pair<pelt::DdsSurface, pelt::testing::Bytes>& OtherSurface(const Othe
       surfaces;
   auto& s = surfaces[{other.fourcc, side}];
   if (s.second.empty()) {
-    pelt::testing::Bytes header = pelt::testing::DdsBuilder(side, side).Build();
-    for (int i = 0; i < 4; ++i) header[84 + i] = static_cast<std::uint8_t>(other.fourcc >> 8 * i);
+    const pelt::testing::Bytes header =
+        pelt::testing::DdsBuilder(side, side).FourCC(other.fourcc).Build();
     s.first = *pelt::CheckDdsEntry(header, std::uint64_t{1} << 40);
     std::mt19937 rng(side);
     s.second.resize(s.first.block_bytes);

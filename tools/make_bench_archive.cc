@@ -393,9 +393,7 @@ Totals MakeSingle(const std::string& dir, const std::string& name, const Bytes& 
 Bytes PixelDds(std::uint32_t number, std::uint32_t bytes, std::mt19937* rng) {
   Bytes data(std::size_t{4096} * 4096 * bytes);
   for (std::uint8_t& b : data) b = static_cast<std::uint8_t>((*rng)());
-  Bytes dds = pelt::testing::DdsBuilder(4096, 4096).Data(std::move(data)).Build();
-  for (int i = 0; i < 4; ++i) dds[84 + i] = static_cast<std::uint8_t>(number >> 8 * i);  // FourCC
-  return dds;
+  return pelt::testing::DdsBuilder(4096, 4096).FourCC(number).Data(std::move(data)).Build();
 }
 
 Totals MakeBigTga(const std::string& dir, double scale) {
