@@ -39,10 +39,16 @@ Args BadOption(std::string subject, std::string why) {
 }
 
 const char* Needs(int option) {
-  return option == 'a'   ? "option requires an archive"
-         : option == 'x' ? "option requires a pattern"
-         : option == 'j' ? "option requires a number of jobs from 1 to 64"
-                         : "option requires a directory";
+  switch (option) {
+    case 'a':
+      return "option requires an archive";
+    case 'x':
+      return "option requires a pattern";
+    case 'j':
+      return "option requires a number of jobs from 1 to 64";
+    default:
+      return "option requires a directory";
+  }
 }
 
 }  // namespace
@@ -58,6 +64,8 @@ Args ParseArgs(std::span<const std::string_view> args) {
 
   Args out;
   std::vector<std::string> more_archives;
+  // An option whose argument was refused, as given: "-j", "-lj", "--jobs" or "--jobs=".
+  const auto given = [&] { return argv[optarg == argv[optind - 1] ? optind - 2 : optind - 1]; };
   opterr = 0;
   optind = 0;
   for (int c; (c = getopt_long(argc, argv.data(), kShort, kLong, nullptr)) != -1;) {
@@ -93,16 +101,14 @@ Args ParseArgs(std::span<const std::string_view> args) {
         if (n.size() <= 2 && n.find_first_not_of("0123456789") == std::string_view::npos) {
           for (char d : n) jobs = jobs * 10 + static_cast<unsigned>(d - '0');
         }
-        if (jobs < 1 || jobs > 64)
-          return BadOption(argv[optarg == argv[optind - 1] ? optind - 2 : optind - 1], Needs(c));
+        if (jobs < 1 || jobs > 64) return BadOption(given(), Needs(c));
         out.options.jobs = jobs;
         break;
       }
       case 'a':
       case 'o':
       case 'x':
-        if (*optarg == '\0')  // named as given: "-o", "-lo" or "--output-dir="
-          return BadOption(argv[optarg == argv[optind - 1] ? optind - 2 : optind - 1], Needs(c));
+        if (*optarg == '\0') return BadOption(given(), Needs(c));
         if (c == 'a') {
           more_archives.emplace_back(optarg);
         } else if (c == 'x') {

@@ -8,6 +8,10 @@
 // game's own tools do.
 #pragma once
 
+#ifdef PELT_FORMATS_LIBRARY
+#error "the formats library reads bytes; it does not see the platform layer or the driver"
+#endif
+
 #include <cstdint>
 #include <cstdio>
 #include <functional>
