@@ -44,6 +44,7 @@ TEST(Main, CommandLine) {
   // clang-format off
   const Case kCases[] = {
       {{"-t"}, 1, usage, ""},
+      {{"a"}, 1, usage, ""},  // no model
       {{"-x", "*"}, 1, usage, ""},  // no archive
       {{"-tx*", "a"}, 1, "", "pelt: -x: cannot be combined with -t (see pelt --help)\n"},
       {{"-j64", "-j", "65", "a", "m"}, 1, "", "pelt: -j: option requires a number of jobs from 1 to 64 (see pelt --help)\n"},
@@ -101,7 +102,7 @@ TEST(Names, PlainFileNames) {
       {"a\x1F", false, "holds a control character"}, {"c:b.tga", true, kForbidden},
       {"<a>|\"*?", true, kForbidden}, {"b.tga ", true, kEnd}, {"AUX.tga", true, kDevice},
       {"con .x", true, kDevice}, {"ConOut$", true, kDevice}, {"b.", true, kEnd},
-      {"com1.tga", true, kDevice}, {"comA", true, nullptr},
+      {"com1.tga", true, kDevice}, {"LPT9", true, kDevice}, {"comA", true, nullptr},
   };
   // clang-format on
   for (const Case& c : kCases) {

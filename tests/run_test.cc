@@ -222,6 +222,8 @@ TEST(Run, FatalErrorsWriteNothing) {
        "pelt: *.kzm: matches no entry of a.mix\n"},
       {"-x: a pattern matching nothing", {"-x", "*.dds", "-x", "none", "a.mix"}, 2, "",
        "pelt: none: matches no entry of a.mix\n"},
+      {"model a directory", {"-o", "o", "a.mix", "d"}, 2, "", StartsWith("pelt: d: "), {},
+       With(kIn, {{"d", kDir}})},
       {"model missing", {"-o", "o", "a.mix", "none"}, 2, "",
        "pelt: none: no such file, nor an entry of a.mix\n"},
       {"output directory under a file", {"-o", "a.mix/o", "a.mix", "m.kzm"}, 2, "",
