@@ -140,6 +140,7 @@ TEST(Readers, EachRefusalSaysWhy) {
       {kTga, T{.type = 4}.Build(), "unsupported TGA image type 4"},
       {kTga, T{.type = 1, .depth = 8, .data = {0}}.Build(), "colour-mapped TGA has no colour map"},
       {kTga, T{.depth = 15}.Build(), "unsupported 15-bit true-colour TGA"},
+      {kTga, T{.type = 1, .depth = 8, .data = {0}, .map = Bytes(2), .map_depth = 16}.Build(), "unsupported 16-bit TGA colour map"},
       {kTga, T{.width = 0}.Build(), "TGA image is 0x1; width and height must be at least 1"},
       {kTga, T{.descriptor = 0x30}.Build(), "unsupported right-to-left TGA"},
       {kTga, T{.type = 9, .depth = 8, .width = 3, .data = {0x01, 2, 5, 0x80, 6}, .map = Bytes(16), .map_depth = 32, .map_first = 2}.Build(), "colour-map index 6 is outside the 4-entry map from index 2"},
