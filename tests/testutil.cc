@@ -103,6 +103,10 @@ Bytes TgaEntry::Build() const {
 #ifdef PELT_LIBPNG
 // Read by libpng, so that a fault of the writer is not hidden by the same fault in a reader.
 Png ReadPng(const Bytes& f) {
+  // The simplified reader stops after the image data: the file's end is checked here.
+  const Bytes iend = {0, 0, 0, 0, 'I', 'E', 'N', 'D', 0xAE, 0x42, 0x60, 0x82};
+  if (f.size() < 12 || !std::equal(iend.begin(), iend.end(), f.end() - 12))
+    throw std::runtime_error("bad PNG: no IEND chunk at its end");
   png_image image{};
   image.version = PNG_IMAGE_VERSION;
   if (png_image_begin_read_from_memory(&image, f.data(), f.size())) {
