@@ -222,7 +222,7 @@ TEST(Run, FatalErrorsWriteNothing) {
        "pelt: *.kzm: matches no entry of a.mix\n"},
       {"-x: a pattern matching nothing", {"-x", "*.dds", "-x", "none", "a.mix"}, 2, "",
        "pelt: none: matches no entry of a.mix\n"},
-      {"model a directory", {"-o", "o", "a.mix", "d"}, 2, "", StartsWith("pelt: d: "), {},
+      {"model a directory", {"-o", "o", "a.mix", "d"}, 2, "", "pelt: d: Is a directory\n", {},
        With(kIn, {{"d", kDir}})},
       {"model missing", {"-o", "o", "a.mix", "none"}, 2, "",
        "pelt: none: no such file, nor an entry of a.mix\n"},
