@@ -138,6 +138,7 @@ TEST(Readers, EachRefusalSaysWhy) {
       {kDds, D(5, 9).Data(Bytes(47)).Build(), "block data is 47 bytes; a 5x9 DXT1 surface needs 48"},
       {kDds, D(65535, 65535).Format(Fmt::kDxt3).Build(), "block data is 0 bytes; a 65535x65535 DXT3 surface needs 4294967296"},
       {kTga, T{.type = 4}.Build(), "unsupported TGA image type 4"},
+      {kTga, T{.type = 8}.Build(), "unsupported TGA image type 8"},  // run-length, no image
       {kTga, T{.type = 1, .depth = 8, .data = {0}}.Build(), "colour-mapped TGA has no colour map"},
       {kTga, T{.depth = 15}.Build(), "unsupported 15-bit true-colour TGA"},
       {kTga, T{.type = 1, .depth = 8, .data = {0}, .map = Bytes(2), .map_depth = 16}.Build(), "unsupported 16-bit TGA colour map"},
