@@ -290,6 +290,22 @@ TEST(Run, ManyEntriesTheSameWhateverTheJobs) {
   }
 }
 
+#ifdef __linux__
+// An archive on another file system than the output (a memory one, where there is one): the
+// kernel copies nothing between the two, so pelt reads and writes the bytes itself.
+TEST(Run, CopiesAcrossFileSystems) {
+  if (!fs::is_directory("/dev/shm")) GTEST_SKIP() << "no /dev/shm";
+  TempDir root;
+  const std::string shm = "/dev/shm/" + Path(root.path).filename().string();
+  fs::create_directory(shm);
+  WriteFile(shm + "/a.mix", kArchive.Build());
+  const RunResult got = RunPelt({"-x", "*", shm + "/a.mix"}, root.path);
+  fs::remove_all(shm);
+  EXPECT_EQ(got.exit_code, 0) << got.err;
+  EXPECT_EQ(ReadFile(root.path + "/rock.tga"), kTga);
+}
+#endif
+
 // Two records of one 64 x 64 DXT1 entry of 2,176 bytes would make two images of 16,402 bytes.
 TEST(Run, ArchiveBombIsRefused) {
   const Bytes dds = DdsBuilder(64, 64).Data(Bytes(2048)).Build();
