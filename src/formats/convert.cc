@@ -72,7 +72,7 @@ Status DecodeBands(const ByteSource& archive, std::uint64_t entry_offset, const 
     std::size_t rows = 0;
   };
   // The band of block rows from `by`, in buffer set `set`.
-  const auto produce = [&](std::uint32_t by, int set) {
+  const auto produce = [&](std::uint32_t by, std::uint32_t set) {
     Band b;
     const std::uint32_t rows = std::min(band_rows, s.yblocks - by);
     // Every band before is whole: by x block side rows of the surface.
@@ -93,28 +93,25 @@ Status DecodeBands(const ByteSource& archive, std::uint64_t entry_offset, const 
     }
     return b;
   };
-  if (!overlap) {
-    for (std::uint32_t by = 0; by < s.yblocks; by += band_rows) {
-      const Band b = produce(by, 0);
-      if (!b.status.ok()) return b.status;
-      if (!take(b.pixels, b.rows)) break;
-    }
-    return Status::Ok();
-  }
+  // With overlap, the band after `b` is read and decoded into the other set of buffers on a
+  // thread of the budget's while `take` has `b`.
   Status result;
-  std::future<Band> next = std::async(std::launch::async, produce, 0, 0);
-  for (std::uint32_t by = 0, set = 0;; by += band_rows, set ^= 1) {
-    const Band b = next.get();
-    const bool last = by + band_rows >= s.yblocks;
+  std::future<Band> ahead;
+  Band b = produce(0, 0);
+  for (std::uint32_t by = 0, set = 0;; by += band_rows) {
     if (!b.status.ok()) {
       result = b.status;
       break;
     }
-    if (!last) next = std::async(std::launch::async, produce, by + band_rows, set ^ 1);
+    const bool last = by + band_rows >= s.yblocks;
+    const std::uint32_t next_set = overlap ? set ^ 1 : 0;
+    if (overlap && !last) ahead = std::async(std::launch::async, produce, by + band_rows, next_set);
     if (!take(b.pixels, b.rows) || last) break;
+    b = overlap ? ahead.get() : produce(by + band_rows, next_set);
+    set = next_set;
   }
-  if (next.valid()) next.wait();
-  budget->Give();
+  if (ahead.valid()) ahead.wait();
+  if (overlap) budget->Give();
   return result;
 }
 
